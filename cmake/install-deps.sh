@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs the Debian packages the build and the Wine test runs need, when any is missing.
+set -eu
+packages="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+mingw-w64-x86-64-dev wine64 cmake make googletest"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
