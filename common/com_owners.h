@@ -1,0 +1,82 @@
+#pragma once
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+
+namespace zorva {
+
+// Owns one COM interface reference and releases it on every way out of its scope.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() noexcept = default;
+    ~ComPtr() { reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+
+    T* get() const noexcept { return pointer_; }
+    T* operator->() const noexcept { return pointer_; }
+    explicit operator bool() const noexcept { return pointer_ != nullptr; }
+
+    // For an out-parameter: releases what is held first.
+    T** put() noexcept
+    {
+        reset();
+        return &pointer_;
+    }
+    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+
+    void reset() noexcept
+    {
+        if (pointer_ != nullptr) {
+            pointer_->Release();
+            pointer_ = nullptr;
+        }
+    }
+
+private:
+    T* pointer_ = nullptr;
+};
+
+// Owns a BSTR handed out by a COM method: the caller must free it with SysFreeString.
+class UniqueBstr {
+public:
+    UniqueBstr() noexcept = default;
+    ~UniqueBstr() { SysFreeString(text_); }
+    UniqueBstr(const UniqueBstr&) = delete;
+    UniqueBstr& operator=(const UniqueBstr&) = delete;
+
+    BSTR get() const noexcept { return text_; }
+    BSTR* put() noexcept
+    {
+        SysFreeString(text_);
+        text_ = nullptr;
+        return &text_;
+    }
+
+private:
+    BSTR text_ = nullptr;
+};
+
+// The calling thread's membership of the multithreaded apartment for one scope. COM is
+// left only if this object entered it: uninitialising after a failed CoInitializeEx (a
+// thread already in a single-threaded apartment) would tear down the caller's apartment.
+class MultithreadedApartment {
+public:
+    MultithreadedApartment() noexcept : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~MultithreadedApartment()
+    {
+        if (SUCCEEDED(result_)) {
+            CoUninitialize();
+        }
+    }
+    MultithreadedApartment(const MultithreadedApartment&) = delete;
+    MultithreadedApartment& operator=(const MultithreadedApartment&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+}  // namespace zorva

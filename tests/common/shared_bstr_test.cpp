@@ -1,0 +1,75 @@
+#include "common/hresult_error.h"
+#include "common/shared_bstr.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using zorva::SharedBstr;
+
+std::wstring Text(const SharedBstr& value)
+{
+    return std::wstring(value.get(), value.Length());
+}
+
+TEST(SharedBstr, AnsiTextIsConvertedThroughTheAnsiCodePage)
+{
+    // The suite runs with code page 1252, where 0xE9 is U+00E9.
+    ASSERT_EQ(GetACP(), 1252u);
+    const SharedBstr udn("uuid:caf\xe9 ");
+    EXPECT_EQ(Text(udn), L"uuid:caf\u00e9 ");
+    EXPECT_EQ(udn.Length(), 10u);
+}
+
+TEST(SharedBstr, NullAnsiTextHoldsNoString)
+{
+    const SharedBstr none(static_cast<const char*>(nullptr));
+    EXPECT_EQ(none.get(), nullptr);
+    EXPECT_TRUE(none.Empty());
+}
+
+TEST(SharedBstr, CopiesShareOneStringUntilOneIsAssigned)
+{
+    SharedBstr first("abc");
+    SharedBstr second = first;
+    EXPECT_EQ(first.get(), second.get());
+
+    second = L"xyz";
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_EQ(Text(first), L"abc");
+    EXPECT_EQ(Text(second), L"xyz");
+}
+
+TEST(SharedBstr, AssigningTheHeldStringKeepsIt)
+{
+    SharedBstr value("abc");
+    const BSTR held = value.get();
+    value = held;
+    EXPECT_EQ(value.get(), held);
+    EXPECT_EQ(Text(value), L"abc");
+}
+
+TEST(SharedBstr, ConcatenationMakesANewString)
+{
+    const SharedBstr host("192.168.1.20");
+    const SharedBstr root = L"\\\\" + host;
+    EXPECT_EQ(Text(root), L"\\\\192.168.1.20");
+    EXPECT_EQ(Text(host), L"192.168.1.20");
+    EXPECT_EQ(Text(L"\\\\" + SharedBstr()), L"\\\\");
+}
+
+TEST(SharedBstr, TheLastCopyFreesTheString)
+{
+    // After the last release the BSTR's memory goes back to the allocator; a copy that
+    // outlives the original must still read the text.
+    SharedBstr survivor;
+    {
+        SharedBstr original("kept");
+        survivor = original;
+    }
+    EXPECT_EQ(Text(survivor), L"kept");
+}
+
+}  // namespace
