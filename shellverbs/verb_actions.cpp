@@ -1,0 +1,123 @@
+#include "shellverbs/verb_actions.h"
+
+#include "common/hresult_error.h"
+#include "common/product.h"
+#include "shellverbs/device_lookup.h"
+
+#include <shellapi.h>
+#include <winnetwk.h>
+
+#include <cwchar>
+
+namespace zorva {
+namespace {
+
+// Buffer capacities of the share connection, in UTF-16 units.
+constexpr DWORD kAccessNameCapacity = MAX_PATH;
+constexpr size_t kRemoteNameCapacity = MAX_PATH;
+constexpr size_t kLocalNameCapacity = MAX_PATH;
+constexpr size_t kCommentCapacity = 128;
+
+}  // namespace
+
+BOOL LaunchShellTarget(const wchar_t* target)
+{
+    wchar_t empty[] = L"";
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = nullptr;
+    info.lpVerb = L"open";
+    info.lpFile = target;
+    info.lpParameters = empty;
+    info.lpDirectory = empty;
+    info.nShow = SW_SHOWNORMAL;
+    const BOOL launched = ShellExecuteExW(&info);
+    // Nothing waits on the process; only the handle would leak.
+    if (info.hProcess != nullptr) {
+        CloseHandle(info.hProcess);
+    }
+    return launched;
+}
+
+HRESULT ConnectPublicShare(BSTR host)
+{
+    if (host == nullptr || SysStringLen(host) == 0) {
+        return E_INVALIDARG;
+    }
+    wchar_t accessName[kAccessNameCapacity] = {};
+    wchar_t remoteName[kRemoteNameCapacity] = {};
+    wchar_t localName[kLocalNameCapacity] = {};
+    wchar_t comment[kCommentCapacity] = {};
+
+    // msvcrt's _snwprintf reports a result that does not fit (with its terminator) as
+    // negative or as the full count. Truncating would name another share, so refuse.
+    const int written = _snwprintf(remoteName, kRemoteNameCapacity, L"\\\\%s\\Public", host);
+    if (written < 0 || static_cast<size_t>(written) >= kRemoteNameCapacity) {
+        return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+    }
+
+    NETRESOURCEW resource = {};
+    resource.dwScope = 0;
+    resource.dwType = RESOURCETYPE_DISK;
+    resource.dwDisplayType = 0;
+    resource.dwUsage = 0;
+    resource.lpLocalName = localName;
+    resource.lpRemoteName = remoteName;
+    resource.lpComment = comment;
+    resource.lpProvider = nullptr;
+
+    DWORD accessNameSize = kAccessNameCapacity;
+    DWORD result = 0;
+    // An empty local name with CONNECT_REDIRECT lets the system pick the drive letter. No
+    // CONNECT_INTERACTIVE (no credential dialog) and no CONNECT_UPDATE_PROFILE (the
+    // mapping is not restored at the next log-on).
+    const DWORD status = WNetUseConnectionW(nullptr, &resource, nullptr, nullptr, CONNECT_REDIRECT, accessName,
+                                            &accessNameSize, &result);
+    return status == NO_ERROR ? S_OK : HResultFromWin32(status);
+}
+
+}  // namespace zorva
+
+namespace {
+
+// Resolves the tail's device and hands its host to `act`. Any failure ends the verb
+// silently: nothing may unwind into rundll32.
+template <typename Act>
+void WithDeviceHost(LPSTR tail, Act act)
+{
+    try {
+        const std::optional<zorva::SharedBstr> udn = zorva::ExtractDeviceUdn(tail);
+        if (!udn) {
+            return;
+        }
+        zorva::SharedBstr host;
+        if (zorva::FindDeviceHost(*udn, host)) {
+            act(host);
+        }
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+extern "C" void CALLBACK ShellCommandOpen(HWND, HINSTANCE, LPSTR tail, int)
+{
+    WithDeviceHost(tail, [](const zorva::SharedBstr& host) {
+        const zorva::SharedBstr root = L"\\\\" + host;
+        zorva::LaunchShellTarget(root.get());
+    });
+}
+
+extern "C" void CALLBACK ShellCommandMount(HWND, HINSTANCE, LPSTR tail, int)
+{
+    WithDeviceHost(tail, [](const zorva::SharedBstr& host) { zorva::ConnectPublicShare(host.get()); });
+}
+
+extern "C" void CALLBACK ShellCommandInstall(HWND, HINSTANCE, LPSTR, int)
+{
+    try {
+        zorva::LaunchShellTarget(zorva::kDownloadPageUrl);
+    } catch (...) {
+    }
+}
