@@ -1,0 +1,188 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The installed copy, as the driver package puts it into System32.
+constexpr wchar_t kInstalledDll[] = L"ZORVA_KT2HX_2_2_0.dll";
+
+class DllImage : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // As an image resource: mapped like a module (RVAs resolve), but nothing runs.
+        module_ = LoadLibraryExW(kInstalledDll, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module_, nullptr) << GetLastError();
+        base_ = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module_) & ~ULONG_PTR{3});
+    }
+    void TearDown() override
+    {
+        if (module_ != nullptr) {
+            FreeLibrary(module_);
+        }
+    }
+
+    const IMAGE_NT_HEADERS64* Headers() const
+    {
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base_);
+        return reinterpret_cast<const IMAGE_NT_HEADERS64*>(base_ + dos->e_lfanew);
+    }
+    const IMAGE_DATA_DIRECTORY& Directory(int index) const
+    {
+        return Headers()->OptionalHeader.DataDirectory[index];
+    }
+    template <typename T>
+    const T* At(DWORD rva) const
+    {
+        return reinterpret_cast<const T*>(base_ + rva);
+    }
+
+    HMODULE module_ = nullptr;
+    const BYTE* base_ = nullptr;
+};
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+TEST_F(DllImage, IsA64BitDll)
+{
+    EXPECT_EQ(Headers()->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_TRUE(Headers()->FileHeader.Characteristics & IMAGE_FILE_DLL);
+}
+
+TEST_F(DllImage, ExportsExactlyTheFiveEntryPointsUnderItsModuleName)
+{
+    const auto& directory = Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    ASSERT_NE(directory.VirtualAddress, 0u);
+    const auto* exports = At<IMAGE_EXPORT_DIRECTORY>(directory.VirtualAddress);
+    EXPECT_STREQ(At<char>(exports->Name), "ZORVA_KT2HX-x64.dll");
+
+    std::set<std::string> names;
+    const auto* nameRvas = At<DWORD>(exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        names.insert(At<char>(nameRvas[i]));
+    }
+    const std::set<std::string> expected = {"CoDeviceInstall", "RallyD", "ShellCommandInstall", "ShellCommandMount",
+                                            "ShellCommandOpen"};
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(exports->NumberOfFunctions, expected.size());
+}
+
+TEST_F(DllImage, ImportsSystemDllsOnly)
+{
+    const std::set<std::string> system = {"advapi32.dll", "kernel32.dll", "mpr.dll",     "msvcrt.dll", "ole32.dll",
+                                          "oleaut32.dll", "setupapi.dll", "shell32.dll", "winhttp.dll"};
+    const auto& directory = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+    ASSERT_NE(directory.VirtualAddress, 0u);
+    for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(directory.VirtualAddress); entry->Name != 0; ++entry) {
+        const std::string name = Lower(At<char>(entry->Name));
+        EXPECT_TRUE(system.count(name)) << "unexpected import: " << name;
+    }
+}
+
+// The icon group resource's directory entry: 14 bytes, packed on 2-byte boundaries.
+#pragma pack(push, 2)
+struct IconDirEntry {
+    BYTE width;
+    BYTE height;
+    BYTE colorCount;
+    BYTE reserved;
+    WORD planes;
+    WORD bitCount;
+    DWORD bytesInRes;
+    WORD id;
+};
+#pragma pack(pop)
+
+struct IconGroupEntry {
+    int size;
+    int bits;
+    bool operator<(const IconGroupEntry& other) const
+    {
+        return size != other.size ? size < other.size : bits < other.bits;
+    }
+    bool operator==(const IconGroupEntry& other) const { return size == other.size && bits == other.bits; }
+};
+
+class IconGroups : public DllImage, public testing::WithParamInterface<int> {};
+
+TEST_P(IconGroups, HoldTheSevenImagesTheShellPicksFrom)
+{
+    HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(GetParam()), RT_GROUP_ICON);
+    ASSERT_NE(resource, nullptr);
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, resource)));
+    const WORD count = *reinterpret_cast<const WORD*>(data + 4);
+    const auto* entries = reinterpret_cast<const IconDirEntry*>(data + 6);
+
+    std::vector<IconGroupEntry> images;
+    for (WORD i = 0; i < count; ++i) {
+        EXPECT_EQ(entries[i].width, entries[i].height);
+        images.push_back({entries[i].width == 0 ? 256 : entries[i].width, entries[i].bitCount});
+        EXPECT_NE(FindResourceW(module_, MAKEINTRESOURCEW(entries[i].id), RT_ICON), nullptr);
+    }
+    std::sort(images.begin(), images.end());
+    const std::vector<IconGroupEntry> expected = {{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}, {256, 32}};
+    EXPECT_EQ(images, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceTypeAndHardwareIdentity, IconGroups, testing::Values(101, 102));
+
+TEST_F(DllImage, IconGroupsHaveDifferentArtwork)
+{
+    auto firstImage = [this](int group) {
+        HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(group), RT_GROUP_ICON);
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, resource)));
+        const WORD id = reinterpret_cast<const IconDirEntry*>(data + 6)->id;
+        HRSRC image = FindResourceW(module_, MAKEINTRESOURCEW(id), RT_ICON);
+        const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module_, image)));
+        return std::vector<BYTE>(bytes, bytes + SizeofResource(module_, image));
+    };
+    EXPECT_NE(firstImage(101), firstImage(102));
+}
+
+TEST_F(DllImage, VersionRecordNamesTheProductAndVersion)
+{
+    HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(1), RT_VERSION);
+    ASSERT_NE(resource, nullptr);
+    const void* block = LockResource(LoadResource(module_, resource));
+    // VerQueryValueW may patch the block; work on a copy.
+    std::vector<BYTE> copy(static_cast<const BYTE*>(block),
+                           static_cast<const BYTE*>(block) + SizeofResource(module_, resource));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(2, 2));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(7, 0));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(2, 2));
+    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(7, 0));
+
+    for (const wchar_t* name : {L"InternalName", L"ProductName"}) {
+        wchar_t* text = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+        ASSERT_TRUE(VerQueryValueW(copy.data(), query.c_str(), reinterpret_cast<void**>(&text), &length));
+        EXPECT_STREQ(text, L"ZORVA_KT2HX") << name;
+    }
+}
+
+TEST_F(DllImage, ManifestRunsAsInvokerWithoutUiAccess)
+{
+    HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(2), RT_MANIFEST);
+    ASSERT_NE(resource, nullptr);
+    const char* text = static_cast<const char*>(LockResource(LoadResource(module_, resource)));
+    const std::string manifest(text, SizeofResource(module_, resource));
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+}
+
+}  // namespace
