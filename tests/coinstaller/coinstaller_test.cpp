@@ -1,0 +1,365 @@
+// The co-installer's requests, called directly through the DLL's exports the way SetupAPI
+// calls a co-installer. Every test runs for both exports and for both kinds of call (a
+// first call and a post-processing call), which must all behave alike.
+
+#include "test_device.h"
+#include "support/iat_patch.h"
+#include "support/plugin_trees.h"
+#include "support/registry_tools.h"
+#include "support/zorva_dll.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using namespace zorva_test;
+
+enum class CallKind { First, PostProcessing };
+
+struct EntryCase {
+    const char* name;
+    const char* entry;
+    CallKind kind;
+};
+
+const EntryCase kEntryCases[] = {
+    {"CoDeviceInstall", "CoDeviceInstall", CallKind::First},
+    {"CoDeviceInstall_PostProcessing", "CoDeviceInstall", CallKind::PostProcessing},
+    {"RallyD", "RallyD", CallKind::First},
+    {"RallyD_PostProcessing", "RallyD", CallKind::PostProcessing},
+};
+
+const std::wstring kOmpCommandPath = kHardwareIdentityPath + L"\\shell\\Open Media Player\\command";
+
+std::string DescribeKey(const std::wstring& path)
+{
+    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, path));
+}
+
+// The counting stand-ins for the SetupAPI calls of the finish-install step.
+decltype(&SetupDiSetDeviceInstallParamsW) g_realSetParams = nullptr;
+int g_setParamsCalls = 0;
+
+BOOL WINAPI CountingSetParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+{
+    ++g_setParamsCalls;
+    return g_realSetParams(set, data, params);
+}
+
+BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W)
+{
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return FALSE;
+}
+
+LANGID WINAPI GermanUiLanguage()
+{
+    return MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+}
+
+bool IsRegistryFunction(const char*, const char* function)
+{
+    return std::strncmp(function, "Reg", 3) == 0;
+}
+
+bool IsRegistryOrSetupApiFunction(const char* dll, const char* function)
+{
+    return IsRegistryFunction(dll, function) || _strnicmp(dll, "setupapi", 8) == 0;
+}
+
+class CoInstallerRequests : public testing::TestWithParam<EntryCase> {
+protected:
+    void SetUp() override
+    {
+        DeleteTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath);
+        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
+    }
+
+    // The request as SetupAPI makes it, for the test device element.
+    DWORD Request(DI_FUNCTION code) { return Request(code, device_.Set(), device_.Data()); }
+
+    DWORD Request(DI_FUNCTION code, HDEVINFO set, SP_DEVINFO_DATA* data)
+    {
+        COINSTALLER_CONTEXT_DATA context = {};
+        if (GetParam().kind == CallKind::PostProcessing) {
+            // What SetupAPI passes after the class installer has run, had the co-installer
+            // asked for it: the installer's result and the co-installer's own data.
+            context.PostProcessing = TRUE;
+            context.InstallResult = ERROR_DI_DO_DEFAULT;
+            context.PrivateData = &privateData_;
+        }
+        return dll_.Entry(GetParam().entry)(code, set, data, &context);
+    }
+
+    void InstallInterfaces() { ASSERT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR)); }
+
+    void ExpectTreesAsRegistered(const wchar_t* tag = L"EN-US")
+    {
+        EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(ExpectedHardwareIdentityTree()));
+        EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(tag))));
+    }
+
+    // Keys and values nobody registered, at every depth of both trees: a verb key of another
+    // language among them.
+    void AddForeignContent()
+    {
+        SetString(HKEY_CLASSES_ROOT, kHardwareIdentityPath, L"Stale", L"x");
+        CreateKey(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\Foreign");
+        SetString(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\DefaultIcon", L"Extra", L"x");
+        SetString(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell", nullptr, L"Open Media Player");
+        SetString(HKEY_CLASSES_ROOT, kOmpCommandPath + L"\\Deeper\\Deepest", L"Value", L"x");
+        SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\shell\\Ouvrir\\command", nullptr,
+                  L"rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommandOpen %1");
+        CreateKey(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\DefaultIcon\\Child");
+        SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\shell\\Open", L"Stale", L"x");
+        SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\shell\\Open\\command\\x\\y\\z", nullptr, L"x");
+    }
+
+    RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
+    DeviceRegistryGuard deviceRegistry_;
+    ZorvaDll dll_;
+    TestDevice device_{false};
+    int privateData_ = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(EntryPoints, CoInstallerRequests, testing::ValuesIn(kEntryCases),
+                         [](const testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
+
+// --- DIF_INSTALLINTERFACES ------------------------------------------------------------
+
+TEST_P(CoInstallerRequests, InstallInterfacesWritesBothTreesExactly)
+{
+    EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+    ExpectTreesAsRegistered();
+}
+
+TEST_P(CoInstallerRequests, ReinstallAfterALanguageChangeLeavesOnlyTheNewCaptions)
+{
+    {
+        IatPatch german(dll_.Module(), "GetSystemDefaultUILanguage",
+                        reinterpret_cast<const void*>(&GermanUiLanguage));
+        ASSERT_GT(german.Slots(), 0u);
+        InstallInterfaces();
+        ASSERT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"DE-DE"))));
+    }
+
+    EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+    ExpectTreesAsRegistered(L"EN-US");
+}
+
+TEST_P(CoInstallerRequests, ReinstallRemovesForeignKeysAndValuesAtAnyDepth)
+{
+    InstallInterfaces();
+    AddForeignContent();
+
+    EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+    ExpectTreesAsRegistered();
+}
+
+TEST_P(CoInstallerRequests, InstallAndRemoveLeaveEverythingBesideTheTwoTreesAlone)
+{
+    // Neighbours, some named like the trees but for one character.
+    SetString(HKEY_CLASSES_ROOT, kPlugInsPath, nullptr, L"kept");
+    SetString(HKEY_CLASSES_ROOT, kPlugInsPath, L"Marker", L"kept");
+    const std::wstring hardwareIdentityShort = kHardwareIdentityPath.substr(0, kHardwareIdentityPath.size() - 1);
+    SetString(HKEY_CLASSES_ROOT, hardwareIdentityShort + L"\\DefaultIcon", nullptr, L"kept");
+    CreateKey(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"1\\shell");
+    SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"2\\shell\\Open\\command", nullptr, L"kept");
+    CreateKey(HKEY_CLASSES_ROOT, kDeviceTypePath.substr(0, kDeviceTypePath.size() - 1));
+    SetString(HKEY_CLASSES_ROOT, kPlugInsPath + L"\\OtherVendorDevice\\DefaultIcon", nullptr, L"kept");
+    const RegTree neighbours = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
+    const std::wstring hardwareIdentityName = kHardwareIdentityPath.substr(kPlugInsPath.size() + 1);
+    const std::wstring deviceTypeName = kDeviceTypePath.substr(kPlugInsPath.size() + 1);
+
+    ASSERT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+    const RegTree afterInstall = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
+    EXPECT_EQ(DescribeTree(WithoutSubtree(WithoutSubtree(afterInstall, hardwareIdentityName), deviceTypeName)),
+              DescribeTree(neighbours));
+
+    ASSERT_EQ(Request(DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(neighbours));
+}
+
+// --- DIF_REMOVE -----------------------------------------------------------------------
+
+TEST_P(CoInstallerRequests, RemoveDeletesBothTreesWithEverythingBelowThem)
+{
+    InstallInterfaces();
+    AddForeignContent();
+
+    EXPECT_EQ(Request(DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kPlugInsPath));
+}
+
+TEST_P(CoInstallerRequests, RemoveWithoutTreesCreatesNothing)
+{
+    DeleteTree(HKEY_CLASSES_ROOT, kPlugInsPath);
+
+    EXPECT_EQ(Request(DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kPlugInsPath));
+}
+
+// A key that refuses deletion ends the removal of its own tree where it stands: the keys
+// enumerated before it are gone, it stays with its ancestors. The other tree is still
+// removed.
+TEST_P(CoInstallerRequests, RemoveGoesOnToTheDeviceTypeTreeWhenTheOtherResists)
+{
+    InstallInterfaces();
+    DenyDelete resisting(HKEY_CLASSES_ROOT, kOmpCommandPath);
+
+    EXPECT_EQ(Request(DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+    const RegTree hardwareIdentityLeft = WithoutSubtree(ExpectedHardwareIdentityTree(), L"DefaultIcon");
+    EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(hardwareIdentityLeft));
+}
+
+TEST_P(CoInstallerRequests, InstallWritesBothTreesEvenWhenTheOldOnesResistRemoval)
+{
+    InstallInterfaces();
+    // Alphabetically, "Foreign" is enumerated before the resisting key and "Zzz" never is.
+    CreateKey(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell\\Foreign");
+    CreateKey(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell\\Zzz");
+    DenyDelete resisting(HKEY_CLASSES_ROOT, kOmpCommandPath);
+
+    EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+    RegTree expected = ExpectedHardwareIdentityTree();
+    expected[L"shell\\Zzz"];
+    EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(expected));
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))));
+}
+
+// --- Registration failures --------------------------------------------------------------
+
+// The Media Player verb key refuses every access (and, having a subkey, deletion): its
+// MUIVerb cannot be written. The command below it, opened by its full path, still is, and
+// so is everything after it.
+TEST_P(CoInstallerRequests, RefusedWriteDoesNotStopTheWritesAfterIt)
+{
+    InstallInterfaces();
+    SetString(HKEY_CLASSES_ROOT, kOmpCommandPath, nullptr, L"stale");
+    {
+        DenyAllAccess locked(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell\\Open Media Player");
+        ASSERT_EQ(locked.Status(), ERROR_SUCCESS);
+        ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell\\Open Media Player"));
+
+        EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+    }
+    ExpectTreesAsRegistered();
+}
+
+// The device-type key (with a subkey, so that not even Wine lets its owner delete it)
+// refuses every access: none of its tree can be written, and the hardware-identity tree
+// written just before stays as written.
+TEST_P(CoInstallerRequests, LockedDeviceTypeKeyLeavesTheHardwareIdentityTreeInPlace)
+{
+    CreateKey(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\Locked");
+    {
+        DenyAllAccess locked(HKEY_CLASSES_ROOT, kDeviceTypePath);
+        ASSERT_EQ(locked.Status(), ERROR_SUCCESS);
+
+        EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+        EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(ExpectedHardwareIdentityTree()));
+    }
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(RegTree{{L"", {}}, {L"Locked", {}}}));
+}
+
+// --- DIF_NEWDEVICEWIZARD_FINISHINSTALL --------------------------------------------------
+
+TEST_P(CoInstallerRequests, FinishInstallAsksForTheFinishInstallActionAndKeepsEveryOtherField)
+{
+    SP_DEVINSTALL_PARAMS_W expected = device_.SetDistinctiveParams(0);
+    expected.FlagsEx |= kDiFlagsExFinishInstallAction;
+
+    EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(expected));
+}
+
+TEST_P(CoInstallerRequests, FinishInstallKeepsAnActionAlreadyAskedFor)
+{
+    const SP_DEVINSTALL_PARAMS_W before = device_.SetDistinctiveParams(kDiFlagsExFinishInstallAction);
+
+    EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(before));
+}
+
+TEST_P(CoInstallerRequests, FinishInstallWritesNothingWhenTheParametersCannotBeRead)
+{
+    const SP_DEVINSTALL_PARAMS_W before = device_.SetDistinctiveParams(0);
+    const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
+    g_setParamsCalls = 0;
+    {
+        IatPatch failingGet(dll_.Module(), "SetupDiGetDeviceInstallParamsW",
+                            reinterpret_cast<const void*>(&FailingGetParams));
+        IatPatch countingSet(dll_.Module(), "SetupDiSetDeviceInstallParamsW",
+                             reinterpret_cast<const void*>(&CountingSetParams));
+        ASSERT_GT(failingGet.Slots(), 0u);
+        g_realSetParams = countingSet.Original<decltype(&SetupDiSetDeviceInstallParamsW)>();
+        ImportCallCounter registry(dll_.Module(), IsRegistryFunction);
+
+        EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL), static_cast<DWORD>(NO_ERROR));
+        EXPECT_EQ(g_setParamsCalls, 0);
+        EXPECT_EQ(registry.TotalCalls(), 0u) << registry.Describe();
+    }
+    EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(before));
+    EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(plugInsBefore));
+}
+
+// SetupDiGetDeviceInstallParamsW itself fails on a set that is no set (error 6).
+TEST_P(CoInstallerRequests, FinishInstallOnAnInvalidDeviceSetWritesNothing)
+{
+    g_setParamsCalls = 0;
+    IatPatch countingSet(dll_.Module(), "SetupDiSetDeviceInstallParamsW",
+                         reinterpret_cast<const void*>(&CountingSetParams));
+    g_realSetParams = countingSet.Original<decltype(&SetupDiSetDeviceInstallParamsW)>();
+    ImportCallCounter registry(dll_.Module(), IsRegistryFunction);
+
+    for (HDEVINFO set : {INVALID_HANDLE_VALUE, static_cast<HDEVINFO>(nullptr)}) {
+        SCOPED_TRACE(set == nullptr ? "null set" : "INVALID_HANDLE_VALUE");
+        EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL, set, nullptr), static_cast<DWORD>(NO_ERROR));
+    }
+    EXPECT_EQ(g_setParamsCalls, 0);
+    EXPECT_EQ(registry.TotalCalls(), 0u) << registry.Describe();
+}
+
+// --- Every other request ----------------------------------------------------------------
+
+// Other requests, DIF_FINISHINSTALL_ACTION among them, and codes that are one of the
+// handled ones in their low byte only, make no registry call and no SetupAPI call.
+TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
+{
+    InstallInterfaces();
+    AddForeignContent();  // a removal would take these away with the trees
+    const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
+    const SP_DEVINSTALL_PARAMS_W paramsBefore = device_.SetDistinctiveParams(0);
+
+    const DI_FUNCTION codes[] = {0x00000000,
+                                 DIF_SELECTDEVICE,
+                                 DIF_INSTALLDEVICE,
+                                 DIF_DESTROYPRIVATEDATA,
+                                 DIF_NEWDEVICEWIZARD_POSTANALYZE,
+                                 DIF_UNUSED1,
+                                 DIF_DETECTCANCEL,
+                                 DIF_REGISTER_COINSTALLERS,
+                                 kDifFinishInstallAction,
+                                 0x00000105,
+                                 0x0000011E,
+                                 0x00000120,
+                                 0x0000FFFF,
+                                 0x80000020};
+    ImportCallCounter calls(dll_.Module(), IsRegistryOrSetupApiFunction);
+    ASSERT_GT(calls.Functions(), 0u);
+    for (DI_FUNCTION code : codes) {
+        SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << code);
+        EXPECT_EQ(Request(code), static_cast<DWORD>(NO_ERROR));
+        EXPECT_EQ(calls.TotalCalls(), 0u) << calls.Describe();
+    }
+    EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(plugInsBefore));
+    EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(paramsBefore));
+}
+
+}  // namespace
