@@ -1,0 +1,524 @@
+// The verbs end to end, the way the Network folder runs them: the co-installer writes the
+// plug-in keys, each verb's command line is read back from the registry, the device
+// argument goes in place of %1, and Wine's rundll32 runs the line in a process of its own.
+// The stand-ins see what comes out: the finder is asked for the UDN, the recorder is
+// started by the shell for a folder or URL, the provider gets the connection request.
+
+#include "support/plugin_trees.h"
+#include "support/processes.h"
+#include "support/registry_tools.h"
+#include "support/standins_control.h"
+#include "support/zorva_dll.h"
+
+#include <windows.h>
+
+#include <winnetwk.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace zorva_test;
+
+constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
+constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
+
+enum class Verb { Open, Mount, Download };
+
+const char* VerbName(Verb verb)
+{
+    switch (verb) {
+    case Verb::Open:
+        return "Open";
+    case Verb::Mount:
+        return "Mount";
+    default:
+        return "Download";
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, Verb verb)
+{
+    return out << VerbName(verb);
+}
+
+class Verbs : public testing::Test {
+protected:
+    // The plug-in keys, written by the co-installer itself for each group of tests and put
+    // back as they were afterwards.
+    static void SetUpTestSuite()
+    {
+        plugIns_ = std::make_unique<RegistryGuard>(HKEY_CLASSES_ROOT, kPlugInsPath);
+        const ZorvaDll dll;
+        UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        COINSTALLER_CONTEXT_DATA context = {};
+        dll.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context);
+    }
+    static void TearDownTestSuite() { plugIns_.reset(); }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(GetACP(), 1252u) << "the suite runs under LC_ALL=en_US.UTF-8";
+        ResetStandins();
+    }
+
+    // The verb's command line as the co-installer registered it (English captions).
+    static std::wstring RegisteredCommand(Verb verb)
+    {
+        const CaptionRow& captions = CaptionRowFor(L"EN-US");
+        const Caption& caption =
+            verb == Verb::Open ? captions.open : verb == Verb::Mount ? captions.mount : captions.download;
+        const std::wstring path = kDeviceTypePath + L"\\shell\\" + caption.str() + L"\\command";
+        const RegTree tree = SnapshotTree(HKEY_CLASSES_ROOT, path);
+        const auto key = tree.find(L"");
+        if (key == tree.end() || key->second.count(L"") == 0) {
+            throw std::runtime_error(std::string("no registered command for ") + VerbName(verb));
+        }
+        const RegValue& value = key->second.at(L"");
+        std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
+        if (!text.empty()) {
+            std::memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
+        }
+        return text.substr(0, text.find(L'\0'));
+    }
+
+    // Runs the verb as the shell does, with `argument` in place of %1; rundll32's exit code.
+    static DWORD RunVerb(Verb verb, const std::wstring& argument, const RunOptions& options = {})
+    {
+        std::wstring command = RegisteredCommand(verb);
+        const size_t placeholder = command.find(L"%1");
+        if (placeholder == std::wstring::npos) {
+            throw std::runtime_error("the registered command has no %1");
+        }
+        command.replace(placeholder, 2, argument);
+        return RunAndWait(command, options);
+    }
+
+    static std::unique_ptr<RegistryGuard> plugIns_;
+};
+
+std::unique_ptr<RegistryGuard> Verbs::plugIns_;
+
+// --- What each verb does for a device that is found ----------------------------------------
+
+struct HostCase {
+    const char* name;
+    std::wstring descriptionUrl;
+    std::wstring host;
+};
+
+std::ostream& operator<<(std::ostream& out, const HostCase& c)
+{
+    return out << c.name;
+}
+
+// Wine's shell opens "\\host" only for hosts of up to 253 characters.
+const HostCase kOpenCases[] = {
+    {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
+    {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
+    {"Host253Characters", L"http://" + std::wstring(253, L'o') + L":80/desc.xml", std::wstring(253, L'o')},
+};
+
+class OpenVerb : public Verbs, public testing::WithParamInterface<HostCase> {};
+
+TEST_P(OpenVerb, ShellOpensTheNetworkRootOfTheHost)
+{
+    AddDevice(kUdn, GetParam().descriptionUrl);
+    MakeUncServer(GetParam().host);
+
+    EXPECT_EQ(RunVerb(Verb::Open, kUdn), 0u);
+
+    const std::vector<Launch> launches = ReadLaunches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].argument, L"\\\\" + GetParam().host) << launches[0];
+    EXPECT_TRUE(ReadConnectionRequests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(kOpenCases),
+                         [](const testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+
+// A host of up to 250 characters fits the remote name "\\host\Public" in 260 units.
+const HostCase kMountCases[] = {
+    {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
+    {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
+    {"Host250Characters", L"http://" + std::wstring(250, L'm') + L"/desc.xml", std::wstring(250, L'm')},
+};
+
+class MountVerb : public Verbs, public testing::WithParamInterface<HostCase> {};
+
+TEST_P(MountVerb, RouterGetsThePublicShareWithRedirectAndNoCredentials)
+{
+    AddDevice(kUdn, GetParam().descriptionUrl);
+
+    EXPECT_EQ(RunVerb(Verb::Mount, kUdn), 0u);
+
+    const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    const ConnectionRequest& request = requests[0];
+    EXPECT_EQ(request.remoteName, L"\\\\" + GetParam().host + L"\\Public") << request;
+    // Empty, not null: Windows then picks the drive letter itself. Wine passes the empty
+    // name on to the provider instead and picks none, so only the arguments can be checked.
+    EXPECT_EQ(request.localName, std::optional<std::wstring>(L"")) << request;
+    EXPECT_EQ(request.flags, static_cast<DWORD>(CONNECT_REDIRECT)) << request;
+    EXPECT_EQ(request.type, static_cast<DWORD>(RESOURCETYPE_DISK)) << request;
+    EXPECT_EQ(request.userName, std::nullopt) << request;
+    EXPECT_EQ(request.password, std::nullopt) << request;
+    EXPECT_FALSE(request.ownerWindow) << request;
+    EXPECT_TRUE(ReadLaunches().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, MountVerb, testing::ValuesIn(kMountCases),
+                         [](const testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Verbs, MountRefusesAHostTooLongForTheRemoteName)
+{
+    AddDevice(kUdn, L"http://" + std::wstring(251, L'm') + L"/desc.xml");
+
+    EXPECT_EQ(RunVerb(Verb::Mount, kUdn), 0u);
+
+    EXPECT_TRUE(ReadConnectionRequests().empty());
+}
+
+struct AnswerCase {
+    const char* name;
+    DWORD answer;
+};
+
+std::ostream& operator<<(std::ostream& out, const AnswerCase& c)
+{
+    return out << c.name;
+}
+
+// A null local name would make Wine walk the drive letters on WN_ALREADY_CONNECTED, one
+// request per letter.
+const AnswerCase kAnswerCases[] = {
+    {"BadNetName", WN_BAD_NETNAME},
+    {"AccessDenied", WN_ACCESS_DENIED},
+    {"AlreadyConnected", WN_ALREADY_CONNECTED},
+};
+
+class MountVerbAnswer : public Verbs, public testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(MountVerbAnswer, RefusedConnectionIsAttemptedOnceAndEndsQuietly)
+{
+    AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
+    SetProviderAnswer(GetParam().answer);
+
+    EXPECT_EQ(RunVerb(Verb::Mount, kUdn), 0u);
+
+    EXPECT_EQ(ReadConnectionRequests().size(), 1u);
+    EXPECT_TRUE(ReadLaunches().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, MountVerbAnswer, testing::ValuesIn(kAnswerCases),
+                         [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Verbs, MountingAgainAsksTheRouterAgain)
+{
+    AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
+
+    RunVerb(Verb::Mount, kUdn);
+    RunVerb(Verb::Mount, kUdn);
+
+    const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].remoteName, requests[0].remoteName);
+}
+
+struct DownloadCase {
+    const char* name;
+    const wchar_t* argument;
+};
+
+std::ostream& operator<<(std::ostream& out, const DownloadCase& c)
+{
+    return out << c.name;
+}
+
+const DownloadCase kDownloadCases[] = {
+    {"EmptyArgument", L""},
+    {"DeviceUdn", kUdn},
+    {"UnknownUdn", L"uuid:no-such-device"},
+    {"NoUdn", L"Zorva KT2HX"},
+};
+
+class DownloadVerb : public Verbs, public testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(DownloadVerb, OpensTheDownloadPageWithoutLookingUpTheDevice)
+{
+    AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
+
+    EXPECT_EQ(RunVerb(Verb::Download, GetParam().argument), 0u);
+
+    const std::vector<Launch> launches = ReadLaunches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].argument, kDownloadPage) << launches[0];
+    EXPECT_EQ(ReadFinderActivity().created, 0u);
+    EXPECT_TRUE(ReadConnectionRequests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, DownloadVerb, testing::ValuesIn(kDownloadCases),
+                         [](const testing::TestParamInfo<DownloadCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct ShowCase {
+    const char* name;
+    Verb verb;
+    WORD show;
+};
+
+std::ostream& operator<<(std::ostream& out, const ShowCase& c)
+{
+    return out << c.name;
+}
+
+// rundll32 hands its own STARTUPINFO show command to the entry point.
+const ShowCase kShowCases[] = {
+    {"OpenHidden", Verb::Open, SW_HIDE},
+    {"OpenMinimized", Verb::Open, SW_SHOWMINNOACTIVE},
+    {"DownloadHidden", Verb::Download, SW_HIDE},
+    {"DownloadMaximized", Verb::Download, SW_SHOWMAXIMIZED},
+};
+
+class VerbShowCommand : public Verbs, public testing::WithParamInterface<ShowCase> {};
+
+TEST_P(VerbShowCommand, LaunchShowsNormallyWhateverRundll32WasGiven)
+{
+    AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
+    MakeUncServer(L"192.168.1.20");
+    RunOptions options;
+    options.showWindow = GetParam().show;
+
+    RunVerb(GetParam().verb, kUdn, options);
+
+    const std::vector<Launch> launches = ReadLaunches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].showWindow, std::optional<WORD>(SW_SHOWNORMAL)) << launches[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(ShowCommands, VerbShowCommand, testing::ValuesIn(kShowCases),
+                         [](const testing::TestParamInfo<ShowCase>& info) { return std::string(info.param.name); });
+
+class LookupVerb : public Verbs, public testing::WithParamInterface<Verb> {};
+
+TEST_P(LookupVerb, SuccessfulVerbLeavesNoFinderObjectAlive)
+{
+    AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
+    MakeUncServer(L"192.168.1.20");
+
+    RunVerb(GetParam(), kUdn);
+
+    const FinderActivity finder = ReadFinderActivity();
+    EXPECT_EQ(finder.created, 1u);
+    EXPECT_EQ(finder.findCalls, 1u);
+    EXPECT_EQ(finder.liveObjects, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::Values(Verb::Open, Verb::Mount),
+                         [](const testing::TestParamInfo<Verb>& info) { return std::string(VerbName(info.param)); });
+
+// --- The device argument ----------------------------------------------------------------
+
+struct NoUdnCase {
+    const char* name;
+    Verb verb;
+    const wchar_t* argument;
+};
+
+std::ostream& operator<<(std::ostream& out, const NoUdnCase& c)
+{
+    return out << c.name;
+}
+
+const NoUdnCase kNoUdnCases[] = {
+    {"OpenEmpty", Verb::Open, L""},
+    {"OpenUpperCase", Verb::Open, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+    {"OpenDeviceName", Verb::Open, L"Zorva KT2HX"},
+    {"MountEmpty", Verb::Mount, L""},
+    {"MountUpperCase", Verb::Mount, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+    {"MountDeviceName", Verb::Mount, L"Zorva KT2HX"},
+};
+
+class VerbWithoutUdn : public Verbs, public testing::WithParamInterface<NoUdnCase> {};
+
+TEST_P(VerbWithoutUdn, ArgumentWithoutUuidTouchesNoComAndDoesNothing)
+{
+    // The finder knows the device under its upper-case name, so a case-blind search would
+    // find it and act; the finder's creation count shows whether COM was touched at all.
+    AddDevice(L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042", L"http://192.168.1.20:5000/desc.xml");
+    MakeUncServer(L"192.168.1.20");
+
+    EXPECT_EQ(RunVerb(GetParam().verb, GetParam().argument), 0u);
+
+    EXPECT_EQ(ReadFinderActivity().created, 0u);
+    EXPECT_TRUE(ReadLaunches().empty());
+    EXPECT_TRUE(ReadConnectionRequests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, VerbWithoutUdn, testing::ValuesIn(kNoUdnCases),
+                         [](const testing::TestParamInfo<NoUdnCase>& info) { return std::string(info.param.name); });
+
+struct UdnCase {
+    const char* name;
+    std::wstring argument;
+    std::wstring udn;  // what the finder must be asked for
+};
+
+std::ostream& operator<<(std::ostream& out, const UdnCase& c)
+{
+    return out << c.name;
+}
+
+// The command line is wide; rundll32 converts the tail to the ANSI code page (1252 here)
+// and the verb converts it back.
+const UdnCase kUdnCases[] = {
+    {"TextBeforeSkipped", L"Zorva KT2HX uuid:4d2b0c3e", L"uuid:4d2b0c3e"},
+    {"TrailingBlankKept", L"uuid:4d2b0c3e ", L"uuid:4d2b0c3e "},
+    {"SecondUuidKept", L"uuid:aaaa uuid:bbbb", L"uuid:aaaa uuid:bbbb"},
+    {"ExactlyUuidColon", L"uuid:", L"uuid:"},
+    {"NonAsciiThroughAnsiCodePage", L"uuid:caf\u00e9-\u20ac", L"uuid:caf\u00e9-\u20ac"},
+};
+
+class VerbUdn : public Verbs, public testing::WithParamInterface<UdnCase> {};
+
+TEST_P(VerbUdn, FinderIsAskedForTheUdnAsItStandsInTheArgument)
+{
+    AddDevice(GetParam().udn, L"http://192.168.1.20:5000/desc.xml");
+    MakeUncServer(L"192.168.1.20");
+
+    RunVerb(Verb::Open, GetParam().argument);
+
+    const FinderActivity finder = ReadFinderActivity();
+    EXPECT_EQ(finder.findCalls, 1u);
+    EXPECT_EQ(finder.lastUdn, GetParam().udn);
+    // The finder matches UDNs exactly, so the device was found only for exactly this one.
+    const std::vector<Launch> launches = ReadLaunches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].argument, L"\\\\192.168.1.20") << launches[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, VerbUdn, testing::ValuesIn(kUdnCases),
+                         [](const testing::TestParamInfo<UdnCase>& info) { return std::string(info.param.name); });
+
+// --- A lookup that fails ----------------------------------------------------------------
+
+struct FailureCase {
+    const char* name;
+    bool finderMissing;
+    FinderFailure failure;
+    std::optional<std::wstring> descriptionUrl;  // nullopt: the finder knows no such device
+    // Folders below $WINEPREFIX/dosdevices/unc that would let Wine's shell open what a
+    // verb without the host check would launch.
+    const wchar_t* uncFolder;
+};
+
+const FailureCase kFailureCases[] = {
+    {"FinderMissing", true, FinderFailure::None, L"http://192.168.1.20/desc.xml", nullptr},
+    {"FindByUdnFails", false, FinderFailure::FindByUdn, L"http://192.168.1.20/desc.xml", nullptr},
+    {"DeviceNotFound", false, FinderFailure::NotFound, L"http://192.168.1.20/desc.xml", nullptr},
+    {"UdnUnknown", false, FinderFailure::None, std::nullopt, nullptr},
+    {"NoDocumentAccess", false, FinderFailure::NoDocumentAccess, L"http://192.168.1.20/desc.xml", nullptr},
+    {"NoUrl", false, FinderFailure::NoUrl, L"http://192.168.1.20/desc.xml", nullptr},
+    {"NotAUrl", false, FinderFailure::None, L"not a url", nullptr},
+    {"Host256Characters", false, FinderFailure::None, L"http://" + std::wstring(256, L'n') + L"/desc.xml",
+     nullptr},
+    {"EmptyHost", false, FinderFailure::None, L"http:///desc.xml", nullptr},
+    {"BackslashInHost", false, FinderFailure::None, L"http://a\\b/x", L"a\\b"},
+    {"ShareInHost", false, FinderFailure::None, L"http://evil\\share\\x/", L"evil\\share\\x"},
+};
+
+struct FailureRun {
+    Verb verb;
+    FailureCase failure;
+};
+
+std::ostream& operator<<(std::ostream& out, const FailureRun& run)
+{
+    return out << VerbName(run.verb) << run.failure.name;
+}
+
+std::vector<FailureRun> FailureRuns()
+{
+    std::vector<FailureRun> runs;
+    for (Verb verb : {Verb::Open, Verb::Mount}) {
+        for (const FailureCase& failure : kFailureCases) {
+            runs.push_back({verb, failure});
+        }
+    }
+    return runs;
+}
+
+// What one failing run left behind. Both tests of a step look at the same run: each
+// rundll32 run costs a tenth of a second or more under Wine.
+struct FailureObservation {
+    DWORD exitCode = 0;
+    std::vector<Launch> launches;
+    std::vector<ConnectionRequest> requests;
+    FinderActivity finder;
+};
+
+class FailedLookup : public Verbs, public testing::WithParamInterface<FailureRun> {
+protected:
+    const FailureObservation& RunFailing()
+    {
+        static std::map<std::string, FailureObservation> observed;
+        const std::string key = std::string(VerbName(GetParam().verb)) + GetParam().failure.name;
+        const auto done = observed.find(key);
+        if (done != observed.end()) {
+            return done->second;
+        }
+        const FailureCase& c = GetParam().failure;
+        if (c.descriptionUrl) {
+            AddDevice(kUdn, *c.descriptionUrl);
+        }
+        SetFinderFailure(c.failure);
+        MakeUncServer(L"192.168.1.20");
+        if (c.uncFolder != nullptr) {
+            MakeUncServer(c.uncFolder);
+        }
+        FailureObservation observation;
+        {
+            std::optional<FinderUnregistered> unregistered;
+            if (c.finderMissing) {
+                unregistered.emplace();
+            }
+            observation.exitCode = RunVerb(GetParam().verb, kUdn);
+        }
+        observation.launches = ReadLaunches();
+        observation.requests = ReadConnectionRequests();
+        observation.finder = ReadFinderActivity();
+        return observed[key] = observation;
+    }
+};
+
+TEST_P(FailedLookup, NothingIsLaunchedOrConnected)
+{
+    const FailureObservation& run = RunFailing();
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.launches.empty()) << run.launches[0];
+    EXPECT_TRUE(run.requests.empty()) << run.requests[0];
+}
+
+TEST_P(FailedLookup, NoFinderObjectIsLeftAlive)
+{
+    const FailureObservation& run = RunFailing();
+
+    EXPECT_EQ(run.finder.created, GetParam().failure.finderMissing ? 0u : 1u);
+    EXPECT_EQ(run.finder.liveObjects, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailedLookup, testing::ValuesIn(FailureRuns()),
+                         [](const testing::TestParamInfo<FailureRun>& info) {
+                             return std::string(VerbName(info.param.verb)) + info.param.failure.name;
+                         });
+
+}  // namespace

@@ -1,0 +1,409 @@
+// Stand-in for the UPnP device finder that Wine lacks: an in-process COM server for
+// CLSID_UPnPDeviceFinder. It answers FindByUDN from the table that a test writes into the
+// prefix's registry, fails at the step the test names, records the UDN it was asked for,
+// and counts its live objects so that a test can prove every reference was released.
+
+#include "shellverbs/upnp.h"
+#include "standins/standin_keys.h"
+#include "standins/standin_registry.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <new>
+#include <string>
+
+namespace zorva_standin {
+namespace {
+
+LONG g_liveObjects = 0;
+LONG g_locks = 0;
+HMODULE g_module = nullptr;
+
+// Mirrors the count into the registry at each change, so that a test can read what a
+// rundll32 process left behind after that process has ended.
+void MirrorLiveObjects(LONG count)
+{
+    Key key = CreateKey(kFinderKey);
+    if (key) {
+        SetDword(key.get(), kFinderLiveObjects, static_cast<DWORD>(count));
+    }
+}
+
+void ObjectCreated() { MirrorLiveObjects(InterlockedIncrement(&g_liveObjects)); }
+void ObjectDestroyed() { MirrorLiveObjects(InterlockedDecrement(&g_liveObjects)); }
+
+std::wstring FailureMode()
+{
+    std::wstring mode;
+    Key key = OpenKey(kFinderKey);
+    if (key) {
+        GetString(key.get(), kFinderFail, mode);
+    }
+    return mode;
+}
+
+bool Failing(const wchar_t* step) { return FailureMode() == step; }
+
+// The description URL registered for this exact UDN. Registry value names compare without
+// case, so every name is read back and compared unit by unit.
+bool LookUpDevice(const std::wstring& udn, std::wstring& url)
+{
+    Key devices = OpenKey(kFinderDevicesKey);
+    if (!devices) {
+        return false;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD nameLength = ARRAYSIZE(name);
+        if (RegEnumValueW(devices.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        if (udn == std::wstring(name, nameLength)) {
+            return GetString(devices.get(), std::wstring(name, nameLength).c_str(), url);
+        }
+    }
+}
+
+// IDispatch is part of both interfaces; nothing here is scriptable.
+template <typename Interface>
+class DispatchStub : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (count != nullptr) {
+            *count = 0;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        if (info != nullptr) {
+            *info = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+};
+
+HRESULT NotImplemented(BSTR* value)
+{
+    if (value != nullptr) {
+        *value = nullptr;
+    }
+    return E_NOTIMPL;
+}
+
+// One device; it also carries IUPnPDeviceDocumentAccess, as the system's device does.
+class Device final : public DispatchStub<IUPnPDevice>, public IUPnPDeviceDocumentAccess {
+public:
+    Device(std::wstring udn, std::wstring url) : udn_(std::move(udn)), url_(std::move(url)) { ObjectCreated(); }
+    ~Device() { ObjectDestroyed(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IUPnPDevice)) {
+            *object = static_cast<IUPnPDevice*>(this);
+        } else if (IsEqualIID(iid, IID_IUPnPDeviceDocumentAccess) && !Failing(kFailNoDocumentAccess)) {
+            *object = static_cast<IUPnPDeviceDocumentAccess*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetDocumentURL(BSTR* documentUrl) override
+    {
+        if (documentUrl == nullptr) {
+            return E_POINTER;
+        }
+        if (Failing(kFailNoUrl)) {
+            *documentUrl = nullptr;
+            return E_FAIL;
+        }
+        *documentUrl = SysAllocStringLen(url_.data(), static_cast<UINT>(url_.size()));
+        return *documentUrl != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_UniqueDeviceName(BSTR* value) override
+    {
+        if (value == nullptr) {
+            return E_POINTER;
+        }
+        *value = SysAllocStringLen(udn_.data(), static_cast<UINT>(udn_.size()));
+        return *value != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_IsRootDevice(VARIANT_BOOL* value) override
+    {
+        if (value == nullptr) {
+            return E_POINTER;
+        }
+        *value = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_RootDevice(IUPnPDevice** device) override
+    {
+        if (device != nullptr) {
+            *device = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_ParentDevice(IUPnPDevice** device) override
+    {
+        if (device != nullptr) {
+            *device = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_HasChildren(VARIANT_BOOL* value) override
+    {
+        if (value == nullptr) {
+            return E_POINTER;
+        }
+        *value = VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Children(IUPnPDevices** devices) override
+    {
+        if (devices != nullptr) {
+            *devices = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_FriendlyName(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_Type(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_PresentationURL(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_ManufacturerName(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_ManufacturerURL(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_ModelName(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_ModelNumber(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_Description(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_ModelURL(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_UPC(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE get_SerialNumber(BSTR* value) override { return NotImplemented(value); }
+    HRESULT STDMETHODCALLTYPE IconURL(BSTR, LONG, LONG, LONG, BSTR* iconUrl) override
+    {
+        return NotImplemented(iconUrl);
+    }
+    HRESULT STDMETHODCALLTYPE get_Services(IUPnPServices** services) override
+    {
+        if (services != nullptr) {
+            *services = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+
+private:
+    LONG references_ = 1;
+    std::wstring udn_;
+    std::wstring url_;
+};
+
+class Finder final : public DispatchStub<IUPnPDeviceFinder> {
+public:
+    Finder() { ObjectCreated(); }
+    ~Finder() { ObjectDestroyed(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
+            !IsEqualIID(iid, IID_IUPnPDeviceFinder)) {
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IUPnPDeviceFinder*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE FindByUDN(BSTR udn, IUPnPDevice** device) override
+    {
+        if (device == nullptr) {
+            return E_POINTER;
+        }
+        *device = nullptr;
+        const std::wstring asked(udn != nullptr ? udn : L"", udn != nullptr ? SysStringLen(udn) : 0);
+        {
+            Key key = CreateKey(kFinderKey);
+            if (key) {
+                SetString(key.get(), kFinderLastUdn, asked.data(), asked.size());
+                SetDword(key.get(), kFinderFindCalls, GetDword(key.get(), kFinderFindCalls, 0) + 1);
+            }
+        }
+        const std::wstring mode = FailureMode();
+        if (mode == kFailFindByUdn) {
+            return E_FAIL;
+        }
+        std::wstring url;
+        // The system finder answers an unknown UDN with S_FALSE and no device.
+        if (mode == kFailNotFound || !LookUpDevice(asked, url)) {
+            return S_FALSE;
+        }
+        Device* found = new (std::nothrow) Device(asked, url);
+        if (found == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        *device = found;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE FindByType(BSTR, DWORD, IUPnPDevices** devices) override
+    {
+        if (devices != nullptr) {
+            *devices = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateAsyncFind(BSTR, DWORD, IUnknown*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE StartAsyncFind(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CancelAsyncFind(LONG) override { return E_NOTIMPL; }
+
+private:
+    LONG references_ = 1;
+};
+
+class ClassFactory final : public IClassFactory {
+public:
+    ClassFactory() { ObjectCreated(); }
+    ~ClassFactory() { ObjectDestroyed(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
+    {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (outer != nullptr) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        IncrementDword(kFinderKey, kFinderCreated);
+        Finder* finder = new (std::nothrow) Finder();
+        if (finder == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        const HRESULT result = finder->QueryInterface(iid, object);
+        finder->Release();
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
+        if (lock) {
+            InterlockedIncrement(&g_locks);
+        } else {
+            InterlockedDecrement(&g_locks);
+        }
+        return S_OK;
+    }
+
+private:
+    LONG references_ = 1;
+};
+
+}  // namespace
+}  // namespace zorva_standin
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        zorva_standin::g_module = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+// The objects of this class alive in the calling process: finders, devices, factories.
+LONG WINAPI StandinLiveObjects()
+{
+    return InterlockedCompareExchange(&zorva_standin::g_liveObjects, 0, 0);
+}
+
+HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
+{
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_UPnPDeviceFinder)) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    // The last CoUninitialize of a process lets COM free this library; pinned, it stays
+    // loaded, so a test can still read StandinLiveObjects after the lookup has ended.
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&StandinLiveObjects), &pinned);
+    auto* factory = new (std::nothrow) zorva_standin::ClassFactory();
+    if (factory == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT result = factory->QueryInterface(iid, object);
+    factory->Release();
+    return result;
+}
+
+HRESULT WINAPI DllCanUnloadNow()
+{
+    return InterlockedCompareExchange(&zorva_standin::g_liveObjects, 0, 0) == 0 &&
+                   InterlockedCompareExchange(&zorva_standin::g_locks, 0, 0) == 0
+               ? S_OK
+               : S_FALSE;
+}
+}

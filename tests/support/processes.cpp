@@ -1,0 +1,122 @@
+#include "support/processes.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace zorva_test {
+namespace {
+
+constexpr DWORD kHangGuardMilliseconds = 60000;
+
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~UniqueHandle()
+    {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+[[noreturn]] void Fail(const std::string& what, DWORD error)
+{
+    throw std::runtime_error(what + " failed: " + std::to_string(error));
+}
+
+// Wine's CreateProcessW fails now and then (about 1 in 500) with ERROR_INTERNAL_ERROR; a
+// second attempt succeeds.
+bool StartSuspended(const std::wstring& commandLine, const RunOptions& options, PROCESS_INFORMATION& process)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::wstring writable = commandLine;  // CreateProcessW may write into it
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        if (options.showWindow) {
+            startup.dwFlags = STARTF_USESHOWWINDOW;
+            startup.wShowWindow = *options.showWindow;
+        }
+        if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                           &startup, &process)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options)
+{
+    // Wine starts its desktop process (explorer.exe /desktop) from the first process that
+    // needs the desktop. Started from inside the job, it would keep the job alive for as
+    // long as it runs; connecting this process to the desktop first starts it outside.
+    GetDesktopWindow();
+
+    // Every process the program starts (the shell's launches included) joins its job; the
+    // job's port reports when the last of them has ended.
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (job.get() == nullptr) {
+        Fail("CreateJobObjectW", GetLastError());
+    }
+    UniqueHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+    if (port.get() == nullptr) {
+        Fail("CreateIoCompletionPort", GetLastError());
+    }
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
+    association.CompletionKey = job.get();
+    association.CompletionPort = port.get();
+    if (!SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &association,
+                                 sizeof(association))) {
+        Fail("SetInformationJobObject", GetLastError());
+    }
+    // Whatever is left when the job is closed (after a hang) is ended with it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+
+    PROCESS_INFORMATION process = {};
+    if (!StartSuspended(commandLine, options, process)) {
+        Fail("CreateProcessW", GetLastError());
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    if (!AssignProcessToJobObject(job.get(), process.hProcess)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(process.hProcess, 1);
+        Fail("AssignProcessToJobObject", error);
+    }
+    ResumeThread(process.hThread);
+
+    for (;;) {
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = nullptr;
+        if (!GetQueuedCompletionStatus(port.get(), &message, &key, &detail, kHangGuardMilliseconds)) {
+            throw std::runtime_error("the processes of this command line did not all end");
+        }
+        if (key == reinterpret_cast<ULONG_PTR>(job.get()) && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+            break;
+        }
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    return exitCode;
+}
+
+DWORD RunRundll32(const std::wstring& entry, const std::wstring& tail, const RunOptions& options)
+{
+    return RunAndWait(L"rundll32.exe ZORVA_KT2HX_2_2_0.dll," + entry + L" " + tail, options);
+}
+
+}  // namespace zorva_test

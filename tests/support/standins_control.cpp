@@ -1,0 +1,309 @@
+#include "support/standins_control.h"
+
+#include "standins/standin_keys.h"
+#include "standins/standin_registry.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace zorva_test {
+namespace {
+
+using zorva_standin::Key;
+
+void Check(LSTATUS status, const char* what)
+{
+    if (status != ERROR_SUCCESS) {
+        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(status));
+    }
+}
+
+Key MustCreate(const wchar_t* path)
+{
+    Key key = zorva_standin::CreateKey(path);
+    if (!key) {
+        throw std::runtime_error("cannot create a stand-in key");
+    }
+    return key;
+}
+
+void DeleteTreeIfPresent(const wchar_t* path)
+{
+    LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
+    }
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        Check(status, "deleting a stand-in key");
+    }
+}
+
+void RegisterFinder()
+{
+    Key inproc = MustCreate(zorva_standin::kFinderInprocKey);
+    zorva_standin::SetString(inproc.get(), L"", zorva_standin::kFinderDllPath);
+    zorva_standin::SetString(inproc.get(), L"ThreadingModel", L"Both");
+}
+
+std::optional<std::wstring> OptionalString(HKEY key, const wchar_t* name)
+{
+    std::wstring text;
+    if (!zorva_standin::GetString(key, name, text)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// The numbered record keys below `parent`, in the order they were made.
+std::vector<std::wstring> RecordNames(const wchar_t* parent)
+{
+    std::vector<std::wstring> names;
+    Key key = zorva_standin::OpenKey(parent);
+    if (!key) {
+        return names;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[64];
+        DWORD length = ARRAYSIZE(name);
+        const LSTATUS status = RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        Check(status, "RegEnumKeyExW");
+        names.emplace_back(name, length);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring Child(const wchar_t* parent, const std::wstring& name)
+{
+    return std::wstring(parent) + L"\\" + name;
+}
+
+}  // namespace
+
+void ResetStandins()
+{
+    DeleteTreeIfPresent(zorva_standin::kRootKey);
+    RegisterFinder();
+    MustCreate(zorva_standin::kFinderDevicesKey);
+    MustCreate(zorva_standin::kProviderCallsKey);
+    MustCreate(zorva_standin::kRecorderKey);
+}
+
+void AddDevice(const std::wstring& udn, const std::wstring& descriptionUrl)
+{
+    Key devices = MustCreate(zorva_standin::kFinderDevicesKey);
+    zorva_standin::SetString(devices.get(), udn.c_str(), descriptionUrl.data(), descriptionUrl.size());
+}
+
+void SetFinderFailure(FinderFailure failure)
+{
+    Key finder = MustCreate(zorva_standin::kFinderKey);
+    const wchar_t* mode = nullptr;
+    switch (failure) {
+    case FinderFailure::None:
+        RegDeleteValueW(finder.get(), zorva_standin::kFinderFail);
+        return;
+    case FinderFailure::FindByUdn:
+        mode = zorva_standin::kFailFindByUdn;
+        break;
+    case FinderFailure::NotFound:
+        mode = zorva_standin::kFailNotFound;
+        break;
+    case FinderFailure::NoDocumentAccess:
+        mode = zorva_standin::kFailNoDocumentAccess;
+        break;
+    case FinderFailure::NoUrl:
+        mode = zorva_standin::kFailNoUrl;
+        break;
+    }
+    zorva_standin::SetString(finder.get(), zorva_standin::kFinderFail, mode);
+}
+
+FinderActivity ReadFinderActivity()
+{
+    FinderActivity activity;
+    Key finder = zorva_standin::OpenKey(zorva_standin::kFinderKey);
+    if (!finder) {
+        return activity;
+    }
+    activity.created = zorva_standin::GetDword(finder.get(), zorva_standin::kFinderCreated, 0);
+    activity.findCalls = zorva_standin::GetDword(finder.get(), zorva_standin::kFinderFindCalls, 0);
+    activity.lastUdn = OptionalString(finder.get(), zorva_standin::kFinderLastUdn);
+    activity.liveObjects = zorva_standin::GetDword(finder.get(), zorva_standin::kFinderLiveObjects, 0);
+    return activity;
+}
+
+std::optional<LONG> FinderLiveObjectsHere()
+{
+    HMODULE finder = GetModuleHandleW(zorva_standin::kFinderDllName);
+    if (finder == nullptr) {
+        return std::nullopt;
+    }
+    using LiveObjects = LONG(WINAPI*)();
+    auto liveObjects = reinterpret_cast<LiveObjects>(
+        reinterpret_cast<void*>(GetProcAddress(finder, zorva_standin::kFinderLiveObjectsExport)));
+    if (liveObjects == nullptr) {
+        throw std::runtime_error("the finder stand-in does not export its live-object count");
+    }
+    return liveObjects();
+}
+
+FinderUnregistered::FinderUnregistered()
+{
+    DeleteTreeIfPresent(zorva_standin::kFinderClsidKey);
+}
+
+FinderUnregistered::~FinderUnregistered()
+{
+    try {
+        RegisterFinder();
+    } catch (...) {
+        // ResetStandins registers it again before the next test.
+    }
+}
+
+void SetProviderAnswer(DWORD answer)
+{
+    Key provider = MustCreate(zorva_standin::kProviderKey);
+    zorva_standin::SetDword(provider.get(), zorva_standin::kProviderAnswer, answer);
+}
+
+void AddShare(const std::wstring& remoteName, const std::wstring& folder)
+{
+    Key shares = MustCreate(zorva_standin::kProviderSharesKey);
+    zorva_standin::SetString(shares.get(), remoteName.c_str(), folder.c_str());
+}
+
+std::vector<ConnectionRequest> ReadConnectionRequests()
+{
+    std::vector<ConnectionRequest> requests;
+    for (const std::wstring& name : RecordNames(zorva_standin::kProviderCallsKey)) {
+        Key record = zorva_standin::OpenKey(Child(zorva_standin::kProviderCallsKey, name).c_str());
+        if (!record) {
+            continue;
+        }
+        ConnectionRequest request;
+        request.function = OptionalString(record.get(), L"Function").value_or(L"");
+        request.remoteName = OptionalString(record.get(), L"RemoteName");
+        request.localName = OptionalString(record.get(), L"LocalName");
+        request.provider = OptionalString(record.get(), L"Provider");
+        request.userName = OptionalString(record.get(), L"UserName");
+        request.password = OptionalString(record.get(), L"Password");
+        request.type = zorva_standin::GetDword(record.get(), L"Type", 0);
+        request.flags = zorva_standin::GetDword(record.get(), L"Flags", 0);
+        request.ownerWindow = zorva_standin::GetDword(record.get(), L"OwnerWindow", 0) != 0;
+        request.drive = OptionalString(record.get(), zorva_standin::kProviderDrive);
+        requests.push_back(request);
+    }
+    return requests;
+}
+
+std::vector<Launch> ReadLaunches()
+{
+    std::vector<Launch> launches;
+    for (const std::wstring& name : RecordNames(zorva_standin::kRecorderKey)) {
+        Key record = zorva_standin::OpenKey(Child(zorva_standin::kRecorderKey, name).c_str());
+        if (!record) {
+            continue;
+        }
+        Launch launch;
+        launch.commandLine = OptionalString(record.get(), L"CommandLine").value_or(L"");
+        launch.argument = OptionalString(record.get(), L"Argument").value_or(L"");
+        launch.argumentCount = zorva_standin::GetDword(record.get(), L"ArgumentCount", 0);
+        const DWORD show = zorva_standin::GetDword(record.get(), L"ShowWindow", zorva_standin::kNoShowWindow);
+        if (show != zorva_standin::kNoShowWindow) {
+            launch.showWindow = static_cast<WORD>(show);
+        }
+        launches.push_back(launch);
+    }
+    return launches;
+}
+
+LaunchWaiter::LaunchWaiter() : semaphore_(CreateSemaphoreW(nullptr, 0, 1000, zorva_standin::kRecorderSemaphore))
+{
+    if (semaphore_ == nullptr) {
+        throw std::runtime_error("CreateSemaphoreW failed: " + std::to_string(GetLastError()));
+    }
+}
+
+LaunchWaiter::~LaunchWaiter()
+{
+    CloseHandle(semaphore_);
+}
+
+bool LaunchWaiter::WaitForLaunch()
+{
+    return WaitForSingleObject(semaphore_, 60000) == WAIT_OBJECT_0;
+}
+
+void MakeUncServer(const std::wstring& host)
+{
+    wchar_t prefix[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, ARRAYSIZE(prefix));
+    if (length == 0 || length >= ARRAYSIZE(prefix)) {
+        throw std::runtime_error("WINEPREFIX is not set: these tests run under Wine only");
+    }
+    // Drive Z: is the Unix root in every new prefix.
+    std::wstring path = L"Z:" + std::wstring(prefix, length);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    for (const wchar_t* part : {L"\\dosdevices", L"\\dosdevices\\unc"}) {
+        CreateDirectoryW((path + part).c_str(), nullptr);
+    }
+    // A "host" with backslashes makes the folders of a whole share path.
+    std::wstring folder = path + L"\\dosdevices\\unc";
+    size_t start = 0;
+    while (start <= host.size()) {
+        const size_t end = std::min(host.find(L'\\', start), host.size());
+        folder += L"\\" + host.substr(start, end - start);
+        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot make the UNC server folder: " + std::to_string(GetLastError()));
+        }
+        start = end + 1;
+    }
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+namespace {
+
+std::string Show(const std::optional<std::wstring>& text)
+{
+    return text ? "\"" + Narrow(*text) + "\"" : std::string("null");
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const ConnectionRequest& request)
+{
+    return out << Narrow(request.function) << "(remote " << Show(request.remoteName) << ", local "
+               << Show(request.localName) << ", provider " << Show(request.provider) << ", type " << request.type
+               << ", flags 0x" << std::hex << request.flags << std::dec << ", user " << Show(request.userName)
+               << ", password " << Show(request.password) << ", owner " << (request.ownerWindow ? "set" : "null")
+               << ", drive " << Show(request.drive) << ")";
+}
+
+std::ostream& operator<<(std::ostream& out, const Launch& launch)
+{
+    out << "launch [" << Narrow(launch.commandLine) << "] show ";
+    if (launch.showWindow) {
+        out << *launch.showWindow;
+    } else {
+        out << "unset";
+    }
+    return out;
+}
+
+}  // namespace zorva_test
