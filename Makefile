@@ -1,10 +1,13 @@
 # Short commands for the cross-built DLL and its Wine test suite.
 #   make test   install what is missing, build, run the whole suite under Wine
 #   make demo   install what is missing, build, run the whole lifecycle once
+#               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default)
 BUILD ?= build
 JOBS ?= 2
+MAKEFLAGS += --no-print-directory
+DEMO_LANG ?= de_DE
 
-.PHONY: all deps configure build test clean
+.PHONY: all deps configure build test demo clean
 
 all: build
 
@@ -20,6 +23,10 @@ build: configure
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+demo: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target zorva_demo
+	@demo/run-demo.sh $(BUILD) $(DEMO_LANG)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,114 @@
+#!/bin/bash
+# make demo: the life of the Zorva KT2HX driver package in a throw-away Wine prefix, told
+# step by step: the device is installed through SetupAPI, the plug-in trees its co-installer
+# writes are shown, the three verbs are run against a simulated appliance, the UI language
+# is switched and the driver installed again, and the device is removed.
+#
+#   demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
+#
+# Exits non-zero as soon as a step does not do what it should.
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+language=${2:-de_DE}
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+# The locale tag whose captions the co-installer writes for a language.
+case "$language" in
+zh_TW | zh_HK | zh_MO) tag=ZH-TW ;;
+zh_??) tag=ZH-CN ;;
+nb_?? | nn_?? | no_??) tag=NB-NO ;;
+pt_??) tag=PT-BR ;;
+en_??) tag=EN-US ;;
+cs_??) tag=CS-CZ ;;
+de_??) tag=DE-DE ;;
+es_??) tag=ES-ES ;;
+fr_??) tag=FR-FR ;;
+hu_??) tag=HU-HU ;;
+it_??) tag=IT-IT ;;
+ja_??) tag=JA-JP ;;
+ko_??) tag=KO-KR ;;
+nl_??) tag=NL-NL ;;
+pl_??) tag=PL-PL ;;
+ru_??) tag=RU-RU ;;
+sv_??) tag=SV-SE ;;
+tr_??) tag=TR-TR ;;
+*)
+    echo "DEMO_LANG=$language is not one of the appliance's languages. Use a locale of one of:" >&2
+    echo "  cs_CZ de_DE en_US es_ES fr_FR hu_HU it_IT ja_JP ko_KR nb_NO nl_NL pl_PL pt_BR" >&2
+    echo "  ru_RU sv_SE tr_TR zh_CN zh_TW (or another country of the same language)" >&2
+    exit 2
+    ;;
+esac
+
+setting() { sed -n "s/^$1=//p" "$build/demo/settings"; }
+installer=$(setting installer)
+driver=$(setting driver)
+inf=$(setting inf)
+prefix=$(setting prefix)
+mapfile -t prefix_args <"$build/demo/prefix-args"
+hardware_id='VEN_0F3D&DEV_0042&REV_01'
+wine=/usr/lib/wine/wine64
+
+# Drive Z: is the Unix root in every new prefix.
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+if [ -t 1 ]; then bold=$(printf '\033[1m') plain=$(printf '\033[0m'); else bold='' plain=''; fi
+step_number=0
+step() {
+    step_number=$((step_number + 1))
+    current="$*"
+    printf '\n%s[%d/7] %s%s\n' "$bold" "$step_number" "$*" "$plain"
+}
+say() { printf '    %s\n' "$*"; }
+
+# Runs a program of the build in the demo's prefix, with the system UI language of a locale
+# (LC_ALL is read once, when a Wine process starts). Its output is indented.
+in_prefix() {
+    local locale=$1
+    shift
+    env LC_ALL="$locale.UTF-8" WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
+        "$wine" "$@" 2>&1 | sed 's/^/    /'
+}
+
+current="starting"
+finish() {
+    local status=$?
+    "$root/cmake/wine-prefix.sh" cleanup "$prefix"
+    if [ "$status" -ne 0 ]; then
+        printf '\n%sDemo FAILED in step "%s".%s\n' "$bold" "$current" "$plain" >&2
+    fi
+    exit "$status"
+}
+trap finish EXIT
+SECONDS=0
+
+step "A throw-away Wine prefix, with the test stand-ins but without the library"
+"$root/cmake/wine-prefix.sh" setup "$prefix" "${prefix_args[@]}" | sed 's/^/    /'
+if [ -e "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll" ]; then
+    say "NOT OK: the library is already in System32; the package is meant to put it there"
+    exit 1
+fi
+say "System32 holds no ZORVA_KT2HX_2_2_0.dll yet."
+
+step "The simulated appliance comes online"
+in_prefix en_US "$driver" appliance
+
+step "Plugging it in: Windows installs the driver package through SetupAPI (UI language en_US)"
+in_prefix en_US "$installer" install "$(windows_path "$inf")" "$hardware_id"
+
+step "What the co-installer wrote for the Network folder"
+in_prefix en_US "$driver" trees EN-US
+
+step "Using the appliance's verbs, the way the Network folder runs them"
+in_prefix en_US "$driver" verbs
+
+step "Switching the UI language to $language and installing the driver again"
+in_prefix "$language" "$installer" update "$(windows_path "$inf")" "$hardware_id"
+in_prefix "$language" "$driver" trees "$tag"
+
+step "Unplugging: Windows removes the device"
+in_prefix en_US "$installer" remove "$hardware_id"
+in_prefix en_US "$driver" no-trees
+
+printf '\n%sDemo complete in %d s: every step did what it should.%s\n' "$bold" "$SECONDS" "$plain"

@@ -1,0 +1,380 @@
+// The road of `make demo`, asserted end to end: the driver package installed through
+// SetupAPI by the device installer, the plug-in trees its co-installer writes, the three
+// verbs run from their registered command lines against the simulated appliance, the
+// driver installed again in another UI language, and the device removed.
+//
+// The four suites are four steps on one installed device; CTest runs them in that order as
+// a fixture (see CMakeLists.txt), each in the UI language it names.
+
+#include "demo/appliance.h"
+#include "demo/network_folder.h"
+#include "support/plugin_trees.h"
+#include "support/registry.h"
+#include "support/registry_tools.h"
+#include "support/standins_control.h"
+#include "support/zorva_dll.h"
+
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+#include <winnetwk.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zorva_test {
+namespace {
+
+using zorva_demo::kHardwareId;
+constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\ZORVA_KT2HX_2_2_0.dll";
+
+// A Unix path of the build tree as Windows programs see it: drive Z: is the Unix root in
+// every new prefix.
+std::wstring WindowsPath(const std::string& unixPath)
+{
+    std::wstring path(unixPath.size(), L'\0');
+    path.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, unixPath.data(), static_cast<int>(unixPath.size()),
+                                                        &path[0], static_cast<int>(path.size()))));
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"Z:" + path;
+}
+
+const std::wstring& PackageInf()
+{
+    static const std::wstring path = WindowsPath(ZORVA_PACKAGE_INF);
+    return path;
+}
+
+// The library as the package ships it, next to its INF.
+std::wstring PackagedDll()
+{
+    return PackageInf().substr(0, PackageInf().find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
+}
+
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    HANDLE* put() { return &handle_; }
+    void reset()
+    {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+        handle_ = nullptr;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+struct InstallerRun {
+    DWORD exitCode = 0;
+    std::string output;  // standard output and error, for failure messages
+};
+
+// Runs the device installer with `arguments` and collects what it printed.
+InstallerRun RunInstaller(const std::wstring& arguments)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+        throw std::runtime_error("CreatePipe failed");
+    }
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    std::wstring commandLine = L"\"" + WindowsPath(ZORVA_DEVICE_INSTALLER) + L"\" " + arguments;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        throw std::runtime_error("starting the device installer failed: " + std::to_string(GetLastError()));
+    }
+    const UniqueHandle processHandle(process.hProcess);
+    const UniqueHandle threadHandle(process.hThread);
+    // Only the child holds the write end now: reading ends when the installer has exited.
+    writeEnd.reset();
+
+    InstallerRun run;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        run.output.append(buffer, read);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    return run;
+}
+
+std::wstring InstallArguments(const wchar_t* command)
+{
+    return std::wstring(command) + L" \"" + PackageInf() + L"\" " + kHardwareId;
+}
+
+// The whole content of a file; empty when it cannot be read.
+std::vector<char> FileBytes(const std::wstring& path)
+{
+    const UniqueHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::vector<char> bytes;
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + read);
+    }
+    return bytes;
+}
+
+struct Device {
+    std::wstring instanceId;
+    std::vector<std::wstring> coInstallers;  // the driver key's CoInstallers32
+};
+
+std::vector<std::wstring> MultiString(const std::vector<wchar_t>& data)
+{
+    std::vector<std::wstring> strings;
+    for (const wchar_t* item = data.data(); item < data.data() + data.size() && *item != L'\0';
+         item += wcslen(item) + 1) {
+        strings.emplace_back(item);
+    }
+    return strings;
+}
+
+std::vector<std::wstring> CoInstallersOf(HDEVINFO set, SP_DEVINFO_DATA& device)
+{
+    const HKEY opened = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    const UniqueKey driverKey(opened);
+    DWORD size = 0;
+    if (RegGetValueW(driverKey.get(), nullptr, L"CoInstallers32", RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    RegGetValueW(driverKey.get(), nullptr, L"CoInstallers32", RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size);
+    return MultiString(data);
+}
+
+// The system's devices that carry the appliance's hardware ID.
+std::vector<Device> ApplianceDevices()
+{
+    const UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    if (set.get() == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("SetupDiGetClassDevsW failed");
+    }
+    std::vector<Device> devices;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
+        std::vector<wchar_t> ids(1024, L'\0');
+        if (!SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr,
+                                               reinterpret_cast<BYTE*>(ids.data()),
+                                               static_cast<DWORD>((ids.size() - 2) * sizeof(wchar_t)), nullptr)) {
+            continue;
+        }
+        const std::vector<std::wstring> hardwareIds = MultiString(ids);
+        if (std::find(hardwareIds.begin(), hardwareIds.end(), kHardwareId) == hardwareIds.end()) {
+            continue;
+        }
+        wchar_t instanceId[MAX_DEVICE_ID_LEN] = {};
+        SetupDiGetDeviceInstanceIdW(set.get(), &device, instanceId, MAX_DEVICE_ID_LEN, nullptr);
+        devices.push_back({instanceId, CoInstallersOf(set.get(), device)});
+    }
+    return devices;
+}
+
+// Step 1: the package installed on a new device, in an English UI.
+class PackageInstall : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // What an earlier, interrupted run may have left; the installation must show that it
+        // is the package that puts the library into System32 and the co-installer that
+        // writes the trees.
+        if (!ApplianceDevices().empty()) {
+            RunInstaller(std::wstring(L"remove ") + kHardwareId);
+        }
+        DeleteFileW(kInstalledDll);
+        DeleteTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath);
+        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
+        run_ = RunInstaller(InstallArguments(L"install"));
+    }
+
+    // The other tests load the library from System32, where the suite's setup put it: a
+    // failed installation must not take it from them.
+    static void TearDownTestSuite()
+    {
+        if (GetFileAttributesW(kInstalledDll) == INVALID_FILE_ATTRIBUTES) {
+            CopyFileW(PackagedDll().c_str(), kInstalledDll, TRUE);
+        }
+    }
+
+    static InstallerRun run_;
+};
+
+InstallerRun PackageInstall::run_;
+
+TEST_F(PackageInstall, InstallerReportsSuccess)
+{
+    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
+}
+
+TEST_F(PackageInstall, CopiesTheLibraryIntoSystem32UnderItsInstalledName)
+{
+    const std::vector<char> installed = FileBytes(kInstalledDll);
+    ASSERT_FALSE(installed.empty()) << "no ZORVA_KT2HX_2_2_0.dll in System32\n" << run_.output;
+    EXPECT_TRUE(installed == FileBytes(PackagedDll())) << "System32 holds another file than the package's library";
+}
+
+TEST_F(PackageInstall, RegistersTheLibraryAsTheCoInstallerOfOneNewDevice)
+{
+    const std::vector<Device> devices = ApplianceDevices();
+    ASSERT_EQ(devices.size(), 1u) << run_.output;
+    EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{L"ZORVA_KT2HX_2_2_0.dll,CoDeviceInstall"});
+}
+
+TEST_F(PackageInstall, WritesTheHardwareIdentityTree)
+{
+    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
+              DescribeTree(ExpectedHardwareIdentityTree()))
+        << run_.output;
+}
+
+TEST_F(PackageInstall, WritesTheDeviceTypeTreeWithEnglishCaptions)
+{
+    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
+              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
+        << run_.output;
+}
+
+// Drops a drive connection that a test made, however the test ends.
+class DriveConnection {
+public:
+    explicit DriveConnection(std::wstring drive) : drive_(std::move(drive)) {}
+    ~DriveConnection() { WNetCancelConnection2W(drive_.c_str(), 0, TRUE); }
+    DriveConnection(const DriveConnection&) = delete;
+    DriveConnection& operator=(const DriveConnection&) = delete;
+
+private:
+    std::wstring drive_;
+};
+
+// Step 2: the verbs of the installed device, run the way the Network folder runs them.
+class ApplianceVerbs : public testing::Test {
+protected:
+    void SetUp() override { zorva_demo::SetUpAppliance(); }
+
+    // Runs the registered verb whose command line calls `entryPoint`.
+    static void RunVerb(const wchar_t* entryPoint)
+    {
+        const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
+        zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, entryPoint), zorva_demo::kDeviceArgument);
+    }
+};
+
+TEST_F(ApplianceVerbs, OpenShowsTheApplianceNetworkRootInTheFileBrowser)
+{
+    RunVerb(L"ShellCommandOpen");
+    const std::vector<Launch> launches = ReadLaunches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].argument, L"\\\\127.0.0.1");
+}
+
+TEST_F(ApplianceVerbs, MountMapsThePublicShareOntoADriveThatListsItsFiles)
+{
+    RunVerb(L"ShellCommandMount");
+    const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].remoteName, std::optional<std::wstring>(L"\\\\127.0.0.1\\Public")) << requests[0];
+    ASSERT_TRUE(requests[0].drive) << "the share was connected to no drive: " << requests[0];
+    const DriveConnection connection(*requests[0].drive);
+    EXPECT_EQ(zorva_demo::ListFolder(*requests[0].drive + L"\\"), zorva_demo::ShareFileNames());
+}
+
+TEST_F(ApplianceVerbs, DownloadOpensTheMakersDownloadPageInTheBrowser)
+{
+    RunVerb(L"ShellCommandInstall");
+    const std::vector<Launch> launches = ReadLaunches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].argument, L"http://download.zorva.example/?mod=download&device=zrv");
+}
+
+// Step 3: the driver installed again on the same device, now in a Japanese UI.
+class DriverUpdateInJapanese : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        hardwareIdentityBefore_ = SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath);
+        run_ = RunInstaller(InstallArguments(L"update"));
+    }
+
+    static InstallerRun run_;
+    static RegTree hardwareIdentityBefore_;
+};
+
+InstallerRun DriverUpdateInJapanese::run_;
+RegTree DriverUpdateInJapanese::hardwareIdentityBefore_;
+
+TEST_F(DriverUpdateInJapanese, InstallerReportsSuccess)
+{
+    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
+}
+
+TEST_F(DriverUpdateInJapanese, RewritesTheDeviceTypeTreeWithJapaneseCaptionsOnly)
+{
+    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
+              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"JA-JP"))))
+        << run_.output;
+}
+
+TEST_F(DriverUpdateInJapanese, LeavesTheHardwareIdentityTreeAsItWas)
+{
+    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
+              DescribeTree(hardwareIdentityBefore_));
+}
+
+// Step 4: the device removed.
+class DeviceRemoval : public testing::Test {
+protected:
+    static void SetUpTestSuite() { run_ = RunInstaller(std::wstring(L"remove ") + kHardwareId); }
+
+    static InstallerRun run_;
+};
+
+InstallerRun DeviceRemoval::run_;
+
+TEST_F(DeviceRemoval, InstallerReportsSuccess)
+{
+    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
+}
+
+TEST_F(DeviceRemoval, RemovesBothPlugInTrees)
+{
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) << run_.output;
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath)) << run_.output;
+}
+
+TEST_F(DeviceRemoval, LeavesNoDeviceWithTheHardwareId)
+{
+    EXPECT_TRUE(ApplianceDevices().empty()) << run_.output;
+}
+
+}  // namespace
+}  // namespace zorva_test
