@@ -1,6 +1,6 @@
 #include "coinstaller/key_removal.h"
 
-#include "common/unique_hkey.h"
+#include "common/unique_resource.h"
 
 namespace zorva {
 namespace {

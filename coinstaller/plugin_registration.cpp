@@ -1,7 +1,7 @@
 #include "coinstaller/plugin_registration.h"
 
 #include "common/product.h"
-#include "common/unique_hkey.h"
+#include "common/unique_resource.h"
 #include "common/wide_string.h"
 #include "localization/verb_captions.h"
 

@@ -2,6 +2,7 @@
 
 #include "common/hresult_error.h"
 #include "common/product.h"
+#include "common/unique_resource.h"
 #include "shellverbs/device_lookup.h"
 
 #include <shellapi.h>
@@ -33,10 +34,8 @@ BOOL LaunchShellTarget(const wchar_t* target)
     info.lpDirectory = empty;
     info.nShow = SW_SHOWNORMAL;
     const BOOL launched = ShellExecuteExW(&info);
-    // Nothing waits on the process; only the handle would leak.
-    if (info.hProcess != nullptr) {
-        CloseHandle(info.hProcess);
-    }
+    // Nothing waits on the process; owning its handle only keeps it from leaking.
+    const UniqueHandle process(info.hProcess);
     return launched;
 }
 
