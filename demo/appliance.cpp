@@ -1,5 +1,6 @@
 #include "demo/appliance.h"
 
+#include "common/unique_resource.h"
 #include "support/standins_control.h"
 
 #include <windows.h>
@@ -21,42 +22,6 @@ constexpr ShareFile kShareFiles[] = {
     {L"Readme.txt", "Welcome to the Public share of your Zorva KT2HX.\r\n"},
     {L"Meeting notes.txt", "Back up the photo library every Friday.\r\n"},
     {L"Budget 2024.csv", "Item,Amount\r\nDisks,240\r\n"},
-};
-
-class UniqueFile {
-public:
-    explicit UniqueFile(HANDLE file) : file_(file) {}
-    ~UniqueFile()
-    {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-        }
-    }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-
-    HANDLE get() const { return file_; }
-
-private:
-    HANDLE file_;
-};
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE find) : find_(find) {}
-    ~FindHandle()
-    {
-        if (find_ != INVALID_HANDLE_VALUE) {
-            FindClose(find_);
-        }
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-
-    HANDLE get() const { return find_; }
-
-private:
-    HANDLE find_;
 };
 
 [[noreturn]] void Fail(const std::string& what)
@@ -83,9 +48,9 @@ void MakeShareFolder()
         }
     }
     for (const ShareFile& file : kShareFiles) {
-        const UniqueFile handle(CreateFileW((folder + L"\\" + file.name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (handle.get() == INVALID_HANDLE_VALUE) {
+        const zorva::UniqueFileHandle handle(CreateFileW((folder + L"\\" + file.name).c_str(), GENERIC_WRITE, 0,
+                                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) {
             Fail("creating a file in the share folder");
         }
         DWORD written = 0;
@@ -120,8 +85,8 @@ void SetUpAppliance()
 std::vector<std::wstring> ListFolder(const std::wstring& folder)
 {
     WIN32_FIND_DATAW entry = {};
-    const FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (find.get() == INVALID_HANDLE_VALUE) {
+    const zorva::UniqueFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find) {
         Fail("listing " + zorva_test::Narrow(folder));
     }
     std::vector<std::wstring> names;

@@ -20,7 +20,6 @@
 #include <winnetwk.h>
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,10 +53,7 @@ std::wstring Join(const std::vector<std::wstring>& items, const wchar_t* separat
 
 std::wstring TextOf(const zorva_test::RegValue& value)
 {
-    std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) {
-        std::memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
-    }
+    std::wstring text = zorva_test::CodeUnits(value);
     if (!text.empty() && text.back() == L'\0') {
         text.pop_back();
     }
@@ -66,7 +62,7 @@ std::wstring TextOf(const zorva_test::RegValue& value)
 
 // One line per value ("shell\Open\command = "..."", a named value in brackets), and one
 // for each key that holds neither values nor subkeys.
-std::vector<std::wstring> DescribeTree(const zorva_test::RegTree& tree)
+std::vector<std::wstring> TreeLines(const zorva_test::RegTree& tree)
 {
     std::vector<std::wstring> lines;
     for (const auto& [path, values] : tree) {
@@ -97,15 +93,15 @@ void ShowTree(const std::wstring& path, const zorva_test::RegTree& expected)
         Bad(L"the key does not exist");
         return;
     }
-    for (const std::wstring& line : DescribeTree(found)) {
+    for (const std::wstring& line : TreeLines(found)) {
         Say(L"  " + line);
     }
     if (found == expected) {
         Good(L"exactly as the co-installer should write it");
         return;
     }
-    const std::vector<std::wstring> want = DescribeTree(expected);
-    const std::vector<std::wstring> have = DescribeTree(found);
+    const std::vector<std::wstring> want = TreeLines(expected);
+    const std::vector<std::wstring> have = TreeLines(found);
     for (const std::wstring& line : want) {
         if (std::find(have.begin(), have.end(), line) == have.end()) {
             Bad(L"missing: " + line);
@@ -245,8 +241,7 @@ int Usage()
 
 int wmain(int argc, wchar_t** argv)
 {
-    SetUnhandledExceptionFilter(zorva_tools::TerminateOnCrash);
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    zorva_tools::HandleCrashes();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     try {
         if (args.size() == 1 && args[0] == L"appliance") {

@@ -1,7 +1,8 @@
 #include "demo/network_folder.h"
 
-#include "common/unique_hkey.h"
+#include "common/unique_resource.h"
 #include "support/processes.h"
+#include "support/registry.h"
 
 #include <windows.h>
 
@@ -43,13 +44,7 @@ std::vector<Verb> RegisteredVerbs(const std::wstring& deviceType)
         ERROR_SUCCESS) {
         return verbs;
     }
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(shell.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        const std::wstring caption(name, length);
+    for (const std::wstring& caption : zorva_test::SubkeyNames(shell.get())) {
         verbs.push_back({caption, DefaultValue(shell.get(), caption + L"\\command")});
     }
     return verbs;

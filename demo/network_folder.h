@@ -16,7 +16,7 @@ struct Verb {
 };
 
 // The verbs registered for a device type, in the registry's order. Empty when the device
-// type has no plug-in key.
+// type has no plug-in key; throws std::runtime_error when its verb keys cannot be listed.
 std::vector<Verb> RegisteredVerbs(const std::wstring& deviceType);
 
 // The caption of the device type's default verb (the shell key's default value); empty when

@@ -80,4 +80,12 @@ inline LONG WINAPI TerminateOnCrash(EXCEPTION_POINTERS* info)
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// The first call of a console tool: a crash ends it through TerminateOnCrash, and no error
+// dialog waits for a click that never comes.
+inline void HandleCrashes()
+{
+    SetUnhandledExceptionFilter(TerminateOnCrash);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+}
+
 }  // namespace zorva_tools

@@ -10,7 +10,7 @@
 // It prints one line a step. A step that fails ends the program with exit code 1 and a line
 // on standard error that names the step and the error.
 
-#include "common/unique_hkey.h"
+#include "common/unique_resource.h"
 #include "package/installer/console_text.h"
 
 #include <windows.h>
@@ -61,45 +61,6 @@ public:
 private:
     std::wstring step_;
     DWORD error_;
-};
-
-// Owns a device information set (and the driver lists built in it).
-class DeviceInfoList {
-public:
-    explicit DeviceInfoList(HDEVINFO set) : set_(set) {}
-    ~DeviceInfoList()
-    {
-        if (set_ != INVALID_HANDLE_VALUE) {
-            SetupDiDestroyDeviceInfoList(set_);
-        }
-    }
-    DeviceInfoList(const DeviceInfoList&) = delete;
-    DeviceInfoList& operator=(const DeviceInfoList&) = delete;
-
-    HDEVINFO get() const { return set_; }
-    explicit operator bool() const { return set_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HDEVINFO set_;
-};
-
-// Owns a loaded module.
-class LoadedModule {
-public:
-    explicit LoadedModule(HMODULE module) : module_(module) {}
-    ~LoadedModule()
-    {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    HMODULE get() const { return module_; }
-
-private:
-    HMODULE module_;
 };
 
 std::wstring GuidText(const GUID& guid)
@@ -185,8 +146,8 @@ void ReportCoInstallers(HDEVINFO set, SP_DEVINFO_DATA& device)
         const size_t comma = entry.find(L',');
         const std::wstring file = entry.substr(0, comma);
         const std::wstring function = comma == std::wstring::npos ? L"CoDeviceInstall" : entry.substr(comma + 1);
-        const LoadedModule module(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-        if (module.get() == nullptr) {
+        const zorva::UniqueModule module(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+        if (!module) {
             throw StepFailed(std::wstring(step) + L": load the co-installer " + file + L" from the system directory",
                              GetLastError());
         }
@@ -288,13 +249,14 @@ std::vector<SP_DEVINFO_DATA> FindDevices(HDEVINFO set, const std::wstring& hardw
     return found;
 }
 
-DeviceInfoList AllDevices()
+// A set of all the system's devices, of every class.
+zorva::UniqueDevInfo AllDevices()
 {
-    const HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-    if (set == INVALID_HANDLE_VALUE) {
+    zorva::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    if (!set) {
         throw StepFailed(L"list the system's devices", GetLastError());
     }
-    return DeviceInfoList(set);
+    return set;
 }
 
 std::wstring FullPath(const std::wstring& path)
@@ -371,7 +333,7 @@ int Install(const std::wstring& inf, const std::wstring& hardwareId)
     Say(L"Package " + infPath + L", setup class " + className + L" " + GuidText(classGuid));
     CheckPackageFiles(infPath);
 
-    const DeviceInfoList set(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
+    const zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
     if (!set) {
         throw StepFailed(L"create a device information set", GetLastError());
     }
@@ -413,7 +375,7 @@ void Update(const std::wstring& inf, const std::wstring& hardwareId)
     const std::wstring infPath = FullPath(inf);
     Say(L"Package " + infPath);
     CheckPackageFiles(infPath);
-    const DeviceInfoList set = AllDevices();
+    const zorva::UniqueDevInfo set = AllDevices();
     for (SP_DEVINFO_DATA& device : FindDevices(set.get(), hardwareId)) {
         const std::wstring instanceId = InstanceId(set.get(), device);
         Say(L"Installing the driver again on device " + instanceId);
@@ -424,7 +386,7 @@ void Update(const std::wstring& inf, const std::wstring& hardwareId)
 
 void Remove(const std::wstring& hardwareId)
 {
-    const DeviceInfoList set = AllDevices();
+    const zorva::UniqueDevInfo set = AllDevices();
     for (SP_DEVINFO_DATA& device : FindDevices(set.get(), hardwareId)) {
         const std::wstring instanceId = InstanceId(set.get(), device);
         CallInstaller(DIF_REMOVE, L"DIF_REMOVE", set.get(), device);
@@ -444,8 +406,7 @@ int Usage()
 
 int wmain(int argc, wchar_t** argv)
 {
-    SetUnhandledExceptionFilter(zorva_tools::TerminateOnCrash);
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    zorva_tools::HandleCrashes();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     try {
         if (args.size() == 3 && args[0] == L"install") {

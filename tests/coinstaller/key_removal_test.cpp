@@ -4,8 +4,9 @@
 // anywhere else below the scratch root.
 
 #include "coinstaller/key_removal.h"
+#include "common/unique_resource.h"
 #include "support/plugin_trees.h"
-#include "support/registry_tools.h"
+#include "support/registry_guard.h"
 
 #include <gtest/gtest.h>
 
@@ -56,17 +57,7 @@ protected:
     HKEY Root() const { return root_.get(); }
 
     // Creates every key of `tree` (paths relative to the scratch root) with its values.
-    void Plant(const RegTree& tree)
-    {
-        for (const auto& [path, values] : tree) {
-            CreateKey(Root(), path);
-            for (const auto& [name, value] : values) {
-                ASSERT_EQ(RegSetKeyValueW(Root(), path.c_str(), name.c_str(), value.type, value.data.data(),
-                                          static_cast<DWORD>(value.data.size())),
-                          ERROR_SUCCESS);
-            }
-        }
-    }
+    void Plant(const RegTree& tree) { ASSERT_EQ(WriteTree(Root(), L"", tree), ERROR_SUCCESS); }
 
     // Everything below the scratch root, the root's own values included.
     RegTree Everything() const { return SnapshotTree(Root(), L""); }
@@ -74,7 +65,7 @@ protected:
     bool Exists(const std::wstring& path) const { return KeyExists(Root(), path); }
 
     RegistryGuard scratch_{HKEY_CURRENT_USER, kScratchPath};
-    UniqueKey root_;
+    zorva::UniqueHkey root_;
 };
 
 // --- Ordinary trees ----------------------------------------------------------------------

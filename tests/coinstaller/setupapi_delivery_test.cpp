@@ -5,7 +5,7 @@
 
 #include "test_device.h"
 #include "support/plugin_trees.h"
-#include "support/registry_tools.h"
+#include "support/registry_guard.h"
 #include "support/zorva_dll.h"
 
 #include <gtest/gtest.h>

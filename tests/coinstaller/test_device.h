@@ -4,7 +4,8 @@
 // parts of SetupAPI that the co-installer meets: the installation parameters of a device
 // element, and SetupDiCallClassInstaller with the DLL named in CoInstallers32.
 
-#include "support/registry_tools.h"
+#include "common/unique_resource.h"
+#include "support/registry_guard.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -38,7 +39,7 @@ class TestDevice {
 public:
     explicit TestDevice(bool registered) : set_(SetupDiCreateDeviceInfoList(&kTestDeviceClass, nullptr))
     {
-        if (set_.get() == INVALID_HANDLE_VALUE) {
+        if (!set_) {
             throw std::runtime_error("SetupDiCreateDeviceInfoList failed: " + std::to_string(GetLastError()));
         }
         data_.cbSize = sizeof(data_);
@@ -81,7 +82,7 @@ public:
         if (created == INVALID_HANDLE_VALUE) {
             throw std::runtime_error("SetupDiCreateDevRegKeyW failed: " + std::to_string(GetLastError()));
         }
-        UniqueKey driverKey(created);
+        const zorva::UniqueHkey driverKey(created);
         std::wstring list = std::wstring(kInstalledDllName) + L"," + entry;
         list.push_back(L'\0');  // the REG_MULTI_SZ's closing empty string
         LSTATUS status = RegSetValueExW(driverKey.get(), L"CoInstallers32", 0, REG_MULTI_SZ,
@@ -117,7 +118,7 @@ public:
     }
 
 private:
-    UniqueDevInfo set_;
+    zorva::UniqueDevInfo set_;
     SP_DEVINFO_DATA data_ = {};
     bool registered_ = false;
 };

@@ -6,11 +6,11 @@
 // The four suites are four steps on one installed device; CTest runs them in that order as
 // a fixture (see CMakeLists.txt), each in the UI language it names.
 
+#include "common/unique_resource.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
-#include "support/registry_tools.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
 
@@ -56,27 +56,6 @@ std::wstring PackagedDll()
     return PackageInf().substr(0, PackageInf().find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
 }
 
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    HANDLE* put() { return &handle_; }
-    void reset()
-    {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-        }
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_;
-};
-
 struct InstallerRun {
     DWORD exitCode = 0;
     std::string output;  // standard output and error, for failure messages
@@ -86,8 +65,8 @@ struct InstallerRun {
 InstallerRun RunInstaller(const std::wstring& arguments)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    UniqueHandle readEnd;
-    UniqueHandle writeEnd;
+    zorva::UniqueHandle readEnd;
+    zorva::UniqueHandle writeEnd;
     if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
         throw std::runtime_error("CreatePipe failed");
     }
@@ -102,8 +81,8 @@ InstallerRun RunInstaller(const std::wstring& arguments)
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         throw std::runtime_error("starting the device installer failed: " + std::to_string(GetLastError()));
     }
-    const UniqueHandle processHandle(process.hProcess);
-    const UniqueHandle threadHandle(process.hThread);
+    const zorva::UniqueHandle processHandle(process.hProcess);
+    const zorva::UniqueHandle threadHandle(process.hThread);
     // Only the child holds the write end now: reading ends when the installer has exited.
     writeEnd.reset();
 
@@ -126,10 +105,10 @@ std::wstring InstallArguments(const wchar_t* command)
 // The whole content of a file; empty when it cannot be read.
 std::vector<char> FileBytes(const std::wstring& path)
 {
-    const UniqueHandle file(
+    const zorva::UniqueFileHandle file(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::vector<char> bytes;
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    if (!file) {
         return bytes;
     }
     char buffer[65536];
@@ -161,7 +140,7 @@ std::vector<std::wstring> CoInstallersOf(HDEVINFO set, SP_DEVINFO_DATA& device)
     if (opened == INVALID_HANDLE_VALUE) {
         return {};
     }
-    const UniqueKey driverKey(opened);
+    const zorva::UniqueHkey driverKey(opened);
     DWORD size = 0;
     if (RegGetValueW(driverKey.get(), nullptr, L"CoInstallers32", RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) !=
         ERROR_SUCCESS) {
@@ -175,8 +154,8 @@ std::vector<std::wstring> CoInstallersOf(HDEVINFO set, SP_DEVINFO_DATA& device)
 // The system's devices that carry the appliance's hardware ID.
 std::vector<Device> ApplianceDevices()
 {
-    const UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
-    if (set.get() == INVALID_HANDLE_VALUE) {
+    const zorva::UniqueDevInfo set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    if (!set) {
         throw std::runtime_error("SetupDiGetClassDevsW failed");
     }
     std::vector<Device> devices;

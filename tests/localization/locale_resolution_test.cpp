@@ -4,9 +4,10 @@
 // case scripts the answer (a failing query, an empty or unusual name). The row chosen is
 // read back from what an interface installation writes under the device-type key.
 
+#include "common/unique_resource.h"
 #include "support/iat_patch.h"
 #include "support/plugin_trees.h"
-#include "support/registry_tools.h"
+#include "support/registry_guard.h"
 #include "support/zorva_dll.h"
 
 #include <gtest/gtest.h>
@@ -130,7 +131,7 @@ TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
     ASSERT_GT(localeInfo.Slots(), 0u) << "the DLL does not import GetLocaleInfoW";
     g_realGetLocaleInfoW = localeInfo.Original<decltype(&GetLocaleInfoW)>();
 
-    UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     COINSTALLER_CONTEXT_DATA context = {};
     EXPECT_EQ(dll_.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context),
               static_cast<DWORD>(NO_ERROR));

@@ -2,8 +2,9 @@
 // GetSystemDefaultUILanguage from it), and checks that an interface installation writes the
 // verb captions of exactly that language.
 
+#include "common/unique_resource.h"
 #include "support/plugin_trees.h"
-#include "support/registry_tools.h"
+#include "support/registry_guard.h"
 #include "support/zorva_dll.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,7 @@ TEST_F(LocalizedRegistration, InterfaceInstallWritesTheCaptionsOfTheSystemUiLang
     const RunLocale* run = FindRunLocale(locale);
     ASSERT_NE(run, nullptr) << "no expected caption row for this run's LC_ALL";
 
-    UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     ASSERT_NE(set.get(), INVALID_HANDLE_VALUE);
     COINSTALLER_CONTEXT_DATA context = {};
     const DWORD result = dll_.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context);

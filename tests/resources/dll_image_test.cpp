@@ -1,3 +1,5 @@
+#include "common/unique_resource.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -18,15 +20,9 @@ protected:
     void SetUp() override
     {
         // As an image resource: mapped like a module (RVAs resolve), but nothing runs.
-        module_ = LoadLibraryExW(kInstalledDll, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(module_, nullptr) << GetLastError();
-        base_ = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module_) & ~ULONG_PTR{3});
-    }
-    void TearDown() override
-    {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
+        module_.reset(LoadLibraryExW(kInstalledDll, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        ASSERT_NE(module_.get(), nullptr) << GetLastError();
+        base_ = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module_.get()) & ~ULONG_PTR{3});
     }
 
     const IMAGE_NT_HEADERS64* Headers() const
@@ -44,7 +40,7 @@ protected:
         return reinterpret_cast<const T*>(base_ + rva);
     }
 
-    HMODULE module_ = nullptr;
+    zorva::UniqueModule module_;
     const BYTE* base_ = nullptr;
 };
 
@@ -118,9 +114,9 @@ class IconGroups : public DllImage, public testing::WithParamInterface<int> {};
 
 TEST_P(IconGroups, HoldTheSevenImagesTheShellPicksFrom)
 {
-    HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(GetParam()), RT_GROUP_ICON);
+    HRSRC resource = FindResourceW(module_.get(), MAKEINTRESOURCEW(GetParam()), RT_GROUP_ICON);
     ASSERT_NE(resource, nullptr);
-    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, resource)));
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_.get(), resource)));
     const WORD count = *reinterpret_cast<const WORD*>(data + 4);
     const auto* entries = reinterpret_cast<const IconDirEntry*>(data + 6);
 
@@ -128,7 +124,7 @@ TEST_P(IconGroups, HoldTheSevenImagesTheShellPicksFrom)
     for (WORD i = 0; i < count; ++i) {
         EXPECT_EQ(entries[i].width, entries[i].height);
         images.push_back({entries[i].width == 0 ? 256 : entries[i].width, entries[i].bitCount});
-        EXPECT_NE(FindResourceW(module_, MAKEINTRESOURCEW(entries[i].id), RT_ICON), nullptr);
+        EXPECT_NE(FindResourceW(module_.get(), MAKEINTRESOURCEW(entries[i].id), RT_ICON), nullptr);
     }
     std::sort(images.begin(), images.end());
     const std::vector<IconGroupEntry> expected = {{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}, {256, 32}};
@@ -140,24 +136,24 @@ INSTANTIATE_TEST_SUITE_P(DeviceTypeAndHardwareIdentity, IconGroups, testing::Val
 TEST_F(DllImage, IconGroupsHaveDifferentArtwork)
 {
     auto firstImage = [this](int group) {
-        HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(group), RT_GROUP_ICON);
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, resource)));
+        HRSRC resource = FindResourceW(module_.get(), MAKEINTRESOURCEW(group), RT_GROUP_ICON);
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_.get(), resource)));
         const WORD id = reinterpret_cast<const IconDirEntry*>(data + 6)->id;
-        HRSRC image = FindResourceW(module_, MAKEINTRESOURCEW(id), RT_ICON);
-        const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module_, image)));
-        return std::vector<BYTE>(bytes, bytes + SizeofResource(module_, image));
+        HRSRC image = FindResourceW(module_.get(), MAKEINTRESOURCEW(id), RT_ICON);
+        const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module_.get(), image)));
+        return std::vector<BYTE>(bytes, bytes + SizeofResource(module_.get(), image));
     };
     EXPECT_NE(firstImage(101), firstImage(102));
 }
 
 TEST_F(DllImage, VersionRecordNamesTheProductAndVersion)
 {
-    HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(1), RT_VERSION);
+    HRSRC resource = FindResourceW(module_.get(), MAKEINTRESOURCEW(1), RT_VERSION);
     ASSERT_NE(resource, nullptr);
-    const void* block = LockResource(LoadResource(module_, resource));
+    const void* block = LockResource(LoadResource(module_.get(), resource));
     // VerQueryValueW may patch the block; work on a copy.
     std::vector<BYTE> copy(static_cast<const BYTE*>(block),
-                           static_cast<const BYTE*>(block) + SizeofResource(module_, resource));
+                           static_cast<const BYTE*>(block) + SizeofResource(module_.get(), resource));
 
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
@@ -177,10 +173,10 @@ TEST_F(DllImage, VersionRecordNamesTheProductAndVersion)
 
 TEST_F(DllImage, ManifestRunsAsInvokerWithoutUiAccess)
 {
-    HRSRC resource = FindResourceW(module_, MAKEINTRESOURCEW(2), RT_MANIFEST);
+    HRSRC resource = FindResourceW(module_.get(), MAKEINTRESOURCEW(2), RT_MANIFEST);
     ASSERT_NE(resource, nullptr);
-    const char* text = static_cast<const char*>(LockResource(LoadResource(module_, resource)));
-    const std::string manifest(text, SizeofResource(module_, resource));
+    const char* text = static_cast<const char*>(LockResource(LoadResource(module_.get(), resource)));
+    const std::string manifest(text, SizeofResource(module_.get(), resource));
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
     EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
 }

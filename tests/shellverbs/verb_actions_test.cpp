@@ -3,7 +3,7 @@
 // and the three entry points of the installed DLL with the owner window, show command and
 // failures that rundll32 cannot produce.
 
-#include "common/shared_bstr.h"
+#include "common/com_owners.h"
 #include "shellverbs/verb_actions.h"
 #include "support/iat_patch.h"
 #include "support/standins_control.h"
@@ -30,21 +30,18 @@ using namespace zorva_test;
 
 constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
 
-// Owns a BSTR made for a test.
+// A BSTR made for a test: all the units of `text`, whatever they are.
 class TestBstr {
 public:
     explicit TestBstr(const std::wstring& text)
-        : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
     {
+        *text_.put() = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     }
-    ~TestBstr() { SysFreeString(text_); }
-    TestBstr(const TestBstr&) = delete;
-    TestBstr& operator=(const TestBstr&) = delete;
 
-    BSTR get() const { return text_; }
+    BSTR get() const { return text_.get(); }
 
 private:
-    BSTR text_;
+    zorva::UniqueBstr text_;
 };
 
 // --- ConnectPublicShare -----------------------------------------------------------------
@@ -313,14 +310,7 @@ protected:
         ASSERT_GT(shellExecute_.Slots(), 0u) << "the DLL does not import ShellExecuteExW";
     }
 
-    VerbEntry Entry(const char* name)
-    {
-        auto entry = reinterpret_cast<VerbEntry>(reinterpret_cast<void*>(GetProcAddress(dll_.Module(), name)));
-        if (entry == nullptr) {
-            throw std::runtime_error(std::string("no export ") + name);
-        }
-        return entry;
-    }
+    VerbEntry Entry(const char* name) const { return dll_.Entry<VerbEntry>(name); }
 
     ZorvaDll dll_;
     IatPatch shellExecute_{dll_.Module(), "ShellExecuteExW", reinterpret_cast<const void*>(&RecordingShellExecuteEx)};

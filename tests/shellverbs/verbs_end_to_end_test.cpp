@@ -4,9 +4,10 @@
 // The stand-ins see what comes out: the finder is asked for the UDN, the recorder is
 // started by the shell for a folder or URL, the provider gets the connection request.
 
+#include "common/unique_resource.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
-#include "support/registry_tools.h"
+#include "support/registry_guard.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
 
@@ -16,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,7 +57,7 @@ protected:
     {
         plugIns_ = std::make_unique<RegistryGuard>(HKEY_CLASSES_ROOT, kPlugInsPath);
         const ZorvaDll dll;
-        UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
         COINSTALLER_CONTEXT_DATA context = {};
         dll.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context);
     }
@@ -81,11 +81,7 @@ protected:
         if (key == tree.end() || key->second.count(L"") == 0) {
             throw std::runtime_error(std::string("no registered command for ") + VerbName(verb));
         }
-        const RegValue& value = key->second.at(L"");
-        std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-        if (!text.empty()) {
-            std::memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
-        }
+        const std::wstring text = CodeUnits(key->second.at(L""));
         return text.substr(0, text.find(L'\0'));
     }
 

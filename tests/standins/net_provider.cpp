@@ -4,6 +4,7 @@
 // asked for. It connects nothing, except a share that the test backed with a folder: that
 // one it maps onto a drive letter, as a real provider would.
 
+#include "common/unique_resource.h"
 #include "standins/standin_keys.h"
 #include "standins/standin_registry.h"
 
@@ -33,10 +34,10 @@ void SetOptionalString(HKEY key, const wchar_t* name, const wchar_t* text)
     }
 }
 
-Key Record(const wchar_t* function, HWND owner, const NETRESOURCEW* resource, const wchar_t* password,
-           const wchar_t* userName, DWORD flags)
+zorva::UniqueHkey Record(const wchar_t* function, HWND owner, const NETRESOURCEW* resource,
+                         const wchar_t* password, const wchar_t* userName, DWORD flags)
 {
-    Key record = CreateNextRecord(kProviderCallsKey);
+    zorva::UniqueHkey record = CreateNextRecord(kProviderCallsKey);
     if (record) {
         SetString(record.get(), L"Function", function);
         SetDword(record.get(), L"OwnerWindow", owner != nullptr ? 1 : 0);
@@ -56,7 +57,7 @@ Key Record(const wchar_t* function, HWND owner, const NETRESOURCEW* resource, co
 
 DWORD Answer()
 {
-    Key settings = OpenKey(kProviderKey);
+    zorva::UniqueHkey settings = OpenKey(kProviderKey);
     return settings ? GetDword(settings.get(), kProviderAnswer, WN_SUCCESS) : WN_SUCCESS;
 }
 
@@ -76,30 +77,13 @@ struct UnixDriveRequest {
     USHORT labelOffset;
 };
 
-class UniqueFile {
-public:
-    explicit UniqueFile(HANDLE file) : file_(file) {}
-    ~UniqueFile()
-    {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-        }
-    }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-
-    HANDLE get() const { return file_; }
-
-private:
-    HANDLE file_;
-};
-
 // Points `letter` at a Unix folder, or removes it when `unixFolder` is empty.
 bool DefineUnixDrive(wchar_t letter, const std::string& unixFolder)
 {
-    const UniqueFile manager(CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (manager.get() == INVALID_HANDLE_VALUE) {
+    const zorva::UniqueFileHandle manager(CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                      nullptr));
+    if (!manager) {
         return false;
     }
     std::vector<char> buffer(sizeof(UnixDriveRequest) + unixFolder.size() + 1, '\0');
@@ -149,10 +133,10 @@ wchar_t ChooseLetter(const wchar_t* localName)
 }
 
 // Connects a share that the test backed with a folder; any other request connects nothing.
-DWORD Connect(const NETRESOURCEW* resource, const Key& record)
+DWORD Connect(const NETRESOURCEW* resource, const zorva::UniqueHkey& record)
 {
     std::wstring folder;
-    Key shares = OpenKey(kProviderSharesKey);
+    zorva::UniqueHkey shares = OpenKey(kProviderSharesKey);
     if (resource == nullptr || resource->lpRemoteName == nullptr || !shares ||
         !GetString(shares.get(), resource->lpRemoteName, folder)) {
         return WN_SUCCESS;
@@ -166,7 +150,7 @@ DWORD Connect(const NETRESOURCEW* resource, const Key& record)
         return WN_BAD_NETNAME;
     }
     const wchar_t drive[] = {letter, L':', L'\0'};
-    Key drives = CreateKey(kProviderDrivesKey);
+    zorva::UniqueHkey drives = CreateKey(kProviderDrivesKey);
     if (drives) {
         SetString(drives.get(), drive, resource->lpRemoteName);
     }
@@ -179,7 +163,7 @@ DWORD Connect(const NETRESOURCEW* resource, const Key& record)
 DWORD AddConnection(const wchar_t* function, HWND owner, const NETRESOURCEW* resource, const wchar_t* password,
                     const wchar_t* userName, DWORD flags)
 {
-    const Key record = Record(function, owner, resource, password, userName, flags);
+    const zorva::UniqueHkey record = Record(function, owner, resource, password, userName, flags);
     const DWORD answer = Answer();
     return answer == WN_SUCCESS ? Connect(resource, record) : answer;
 }
@@ -188,7 +172,7 @@ DWORD AddConnection(const wchar_t* function, HWND owner, const NETRESOURCEW* res
 DWORD Cancel(const wchar_t* name)
 {
     std::wstring remote;
-    Key drives = OpenKey(kProviderDrivesKey);
+    zorva::UniqueHkey drives = OpenKey(kProviderDrivesKey);
     if (name == nullptr || !drives || !GetString(drives.get(), name, remote) || !DefineUnixDrive(name[0], "")) {
         return WN_NOT_CONNECTED;
     }

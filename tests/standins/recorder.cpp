@@ -2,6 +2,7 @@
 // and for folders, it records how it was started and exits. It is a GUI-subsystem program
 // so that no console is created for it.
 
+#include "common/unique_resource.h"
 #include "standins/standin_keys.h"
 #include "standins/standin_registry.h"
 
@@ -20,7 +21,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
     {
-        Key record = CreateNextRecord(kRecorderKey);
+        zorva::UniqueHkey record = CreateNextRecord(kRecorderKey);
         if (record) {
             SetString(record.get(), L"CommandLine", commandLine);
             SetString(record.get(), L"Argument", arguments != nullptr && count > 1 ? arguments[1] : L"");
@@ -31,10 +32,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     }
     LocalFree(arguments);
 
-    HANDLE launched = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kRecorderSemaphore);
-    if (launched != nullptr) {
-        ReleaseSemaphore(launched, 1, nullptr);
-        CloseHandle(launched);
+    const zorva::UniqueHandle launched(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kRecorderSemaphore));
+    if (launched) {
+        ReleaseSemaphore(launched.get(), 1, nullptr);
     }
     return 0;
 }

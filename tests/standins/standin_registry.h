@@ -4,6 +4,7 @@
 // a stand-in that cannot record must not disturb the process it runs in, and the test that
 // reads the records will notice what is missing.
 
+#include "common/unique_resource.h"
 #include "standins/standin_keys.h"
 
 #include <windows.h>
@@ -13,43 +14,21 @@
 
 namespace zorva_standin {
 
-class Key {
-public:
-    Key() = default;
-    explicit Key(HKEY key) : key_(key) {}
-    ~Key()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    Key(Key&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
-
-    HKEY get() const { return key_; }
-    HKEY* put() { return &key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-inline Key CreateKey(const wchar_t* path)
+inline zorva::UniqueHkey CreateKey(const wchar_t* path)
 {
-    Key key;
+    zorva::UniqueHkey key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS) {
-        return Key();
+        return zorva::UniqueHkey();
     }
     return key;
 }
 
-inline Key OpenKey(const wchar_t* path)
+inline zorva::UniqueHkey OpenKey(const wchar_t* path)
 {
-    Key key;
+    zorva::UniqueHkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return Key();
+        return zorva::UniqueHkey();
     }
     return key;
 }
@@ -107,7 +86,7 @@ inline bool GetString(HKEY key, const wchar_t* name, std::wstring& text)
 
 inline void IncrementDword(const wchar_t* path, const wchar_t* name)
 {
-    Key key = CreateKey(path);
+    zorva::UniqueHkey key = CreateKey(path);
     if (key) {
         SetDword(key.get(), name, GetDword(key.get(), name, 0) + 1);
     }
@@ -116,26 +95,26 @@ inline void IncrementDword(const wchar_t* path, const wchar_t* name)
 // Creates the next free numbered record below `parent` ("0001", "0002", ...). Creating is
 // the claim: the key that comes back new belongs to this caller alone, even when two
 // processes record at once.
-inline Key CreateNextRecord(const wchar_t* parent)
+inline zorva::UniqueHkey CreateNextRecord(const wchar_t* parent)
 {
-    Key parentKey = CreateKey(parent);
+    zorva::UniqueHkey parentKey = CreateKey(parent);
     if (!parentKey) {
-        return Key();
+        return zorva::UniqueHkey();
     }
     for (int index = 1; index <= kMaxRecords; ++index) {
         wchar_t name[16];
         std::swprintf(name, 16, L"%04d", index);
-        Key record;
+        zorva::UniqueHkey record;
         DWORD disposition = 0;
         if (RegCreateKeyExW(parentKey.get(), name, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, record.put(),
                             &disposition) != ERROR_SUCCESS) {
-            return Key();
+            return zorva::UniqueHkey();
         }
         if (disposition == REG_CREATED_NEW_KEY) {
             return record;
         }
     }
-    return Key();
+    return zorva::UniqueHkey();
 }
 
 }  // namespace zorva_standin

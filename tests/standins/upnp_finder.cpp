@@ -3,6 +3,7 @@
 // prefix's registry, fails at the step the test names, records the UDN it was asked for,
 // and counts its live objects so that a test can prove every reference was released.
 
+#include "common/com_owners.h"
 #include "shellverbs/upnp.h"
 #include "standins/standin_keys.h"
 #include "standins/standin_registry.h"
@@ -26,7 +27,7 @@ HMODULE g_module = nullptr;
 // rundll32 process left behind after that process has ended.
 void MirrorLiveObjects(LONG count)
 {
-    Key key = CreateKey(kFinderKey);
+    zorva::UniqueHkey key = CreateKey(kFinderKey);
     if (key) {
         SetDword(key.get(), kFinderLiveObjects, static_cast<DWORD>(count));
     }
@@ -38,7 +39,7 @@ void ObjectDestroyed() { MirrorLiveObjects(InterlockedDecrement(&g_liveObjects))
 std::wstring FailureMode()
 {
     std::wstring mode;
-    Key key = OpenKey(kFinderKey);
+    zorva::UniqueHkey key = OpenKey(kFinderKey);
     if (key) {
         GetString(key.get(), kFinderFail, mode);
     }
@@ -51,7 +52,7 @@ bool Failing(const wchar_t* step) { return FailureMode() == step; }
 // case, so every name is read back and compared unit by unit.
 bool LookUpDevice(const std::wstring& udn, std::wstring& url)
 {
-    Key devices = OpenKey(kFinderDevicesKey);
+    zorva::UniqueHkey devices = OpenKey(kFinderDevicesKey);
     if (!devices) {
         return false;
     }
@@ -93,6 +94,29 @@ public:
     }
 };
 
+// One COM object of this DLL: its reference count, and its place among the live objects.
+template <typename... Interfaces>
+class CountedObject : public Interfaces... {
+public:
+    CountedObject() { ObjectCreated(); }
+    virtual ~CountedObject() { ObjectDestroyed(); }
+    CountedObject(const CountedObject&) = delete;
+    CountedObject& operator=(const CountedObject&) = delete;
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+private:
+    LONG references_ = 1;
+};
+
 HRESULT NotImplemented(BSTR* value)
 {
     if (value != nullptr) {
@@ -102,10 +126,9 @@ HRESULT NotImplemented(BSTR* value)
 }
 
 // One device; it also carries IUPnPDeviceDocumentAccess, as the system's device does.
-class Device final : public DispatchStub<IUPnPDevice>, public IUPnPDeviceDocumentAccess {
+class Device final : public CountedObject<DispatchStub<IUPnPDevice>, IUPnPDeviceDocumentAccess> {
 public:
-    Device(std::wstring udn, std::wstring url) : udn_(std::move(udn)), url_(std::move(url)) { ObjectCreated(); }
-    ~Device() { ObjectDestroyed(); }
+    Device(std::wstring udn, std::wstring url) : udn_(std::move(udn)), url_(std::move(url)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
@@ -122,15 +145,6 @@ public:
         }
         AddRef();
         return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
     }
 
     HRESULT STDMETHODCALLTYPE GetDocumentURL(BSTR* documentUrl) override
@@ -216,16 +230,12 @@ public:
     }
 
 private:
-    LONG references_ = 1;
     std::wstring udn_;
     std::wstring url_;
 };
 
-class Finder final : public DispatchStub<IUPnPDeviceFinder> {
+class Finder final : public CountedObject<DispatchStub<IUPnPDeviceFinder>> {
 public:
-    Finder() { ObjectCreated(); }
-    ~Finder() { ObjectDestroyed(); }
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
         if (object == nullptr) {
@@ -240,15 +250,6 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE FindByUDN(BSTR udn, IUPnPDevice** device) override
     {
@@ -258,7 +259,7 @@ public:
         *device = nullptr;
         const std::wstring asked(udn != nullptr ? udn : L"", udn != nullptr ? SysStringLen(udn) : 0);
         {
-            Key key = CreateKey(kFinderKey);
+            zorva::UniqueHkey key = CreateKey(kFinderKey);
             if (key) {
                 SetString(key.get(), kFinderLastUdn, asked.data(), asked.size());
                 SetDword(key.get(), kFinderFindCalls, GetDword(key.get(), kFinderFindCalls, 0) + 1);
@@ -291,16 +292,10 @@ public:
     HRESULT STDMETHODCALLTYPE CreateAsyncFind(BSTR, DWORD, IUnknown*, LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE StartAsyncFind(LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE CancelAsyncFind(LONG) override { return E_NOTIMPL; }
-
-private:
-    LONG references_ = 1;
 };
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public CountedObject<IClassFactory> {
 public:
-    ClassFactory() { ObjectCreated(); }
-    ~ClassFactory() { ObjectDestroyed(); }
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
         if (object == nullptr) {
@@ -314,15 +309,6 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
     {
@@ -334,13 +320,14 @@ public:
             return CLASS_E_NOAGGREGATION;
         }
         IncrementDword(kFinderKey, kFinderCreated);
-        Finder* finder = new (std::nothrow) Finder();
-        if (finder == nullptr) {
+        // The new object's own reference goes with `finder`; the caller gets the one that
+        // QueryInterface adds.
+        zorva::ComPtr<Finder> finder;
+        *finder.put() = new (std::nothrow) Finder();
+        if (!finder) {
             return E_OUTOFMEMORY;
         }
-        const HRESULT result = finder->QueryInterface(iid, object);
-        finder->Release();
-        return result;
+        return finder->QueryInterface(iid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
@@ -351,9 +338,6 @@ public:
         }
         return S_OK;
     }
-
-private:
-    LONG references_ = 1;
 };
 
 }  // namespace
@@ -390,13 +374,12 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&StandinLiveObjects), &pinned);
-    auto* factory = new (std::nothrow) zorva_standin::ClassFactory();
-    if (factory == nullptr) {
+    zorva::ComPtr<zorva_standin::ClassFactory> factory;
+    *factory.put() = new (std::nothrow) zorva_standin::ClassFactory();
+    if (!factory) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT result = factory->QueryInterface(iid, object);
-    factory->Release();
-    return result;
+    return factory->QueryInterface(iid, object);
 }
 
 HRESULT WINAPI DllCanUnloadNow()

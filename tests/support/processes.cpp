@@ -1,5 +1,7 @@
 #include "support/processes.h"
 
+#include "common/unique_resource.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -7,24 +9,6 @@ namespace zorva_test {
 namespace {
 
 constexpr DWORD kHangGuardMilliseconds = 60000;
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~UniqueHandle()
-    {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-        }
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 [[noreturn]] void Fail(const std::string& what, DWORD error)
 {
@@ -65,12 +49,12 @@ DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options)
 
     // Every process the program starts (the shell's launches included) joins its job; the
     // job's port reports when the last of them has ended.
-    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (job.get() == nullptr) {
+    const zorva::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) {
         Fail("CreateJobObjectW", GetLastError());
     }
-    UniqueHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
-    if (port.get() == nullptr) {
+    const zorva::UniqueHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+    if (!port) {
         Fail("CreateIoCompletionPort", GetLastError());
     }
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
@@ -89,8 +73,8 @@ DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options)
     if (!StartSuspended(commandLine, options, process)) {
         Fail("CreateProcessW", GetLastError());
     }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
+    const zorva::UniqueHandle processHandle(process.hProcess);
+    const zorva::UniqueHandle threadHandle(process.hThread);
     if (!AssignProcessToJobObject(job.get(), process.hProcess)) {
         const DWORD error = GetLastError();
         TerminateProcess(process.hProcess, 1);

@@ -1,7 +1,12 @@
 #include "support/registry.h"
 
+#include "common/unique_resource.h"
+
 #include <sddl.h>
 
+#include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace zorva_test {
@@ -12,6 +17,12 @@ void Check(LSTATUS status, const char* what)
     if (status != ERROR_SUCCESS) {
         throw std::runtime_error(std::string(what) + " failed: " + std::to_string(status));
     }
+}
+
+// The path of `child` below `parent`; either may be empty.
+std::wstring Join(const std::wstring& parent, const std::wstring& child)
+{
+    return parent.empty() ? child : child.empty() ? parent : parent + L"\\" + child;
 }
 
 void SnapshotKey(HKEY key, const std::wstring& relative, RegTree& tree)
@@ -36,19 +47,22 @@ void SnapshotKey(HKEY key, const std::wstring& relative, RegTree& tree)
               "RegEnumValueW");
         values[std::wstring(name, nameLength)] = value;
     }
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD nameLength = ARRAYSIZE(name);
-        LSTATUS status = RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        Check(status, "RegEnumKeyExW");
-        HKEY child = nullptr;
-        Check(RegOpenKeyExW(key, name, 0, KEY_READ, &child), "RegOpenKeyExW");
-        SnapshotKey(child, relative.empty() ? name : relative + L"\\" + name, tree);
-        RegCloseKey(child);
+    for (const std::wstring& name : SubkeyNames(key)) {
+        zorva::UniqueHkey child;
+        Check(RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, child.put()), "RegOpenKeyExW");
+        SnapshotKey(child.get(), Join(relative, name), tree);
     }
+}
+
+// DeleteTree without the exception: the first failure, ERROR_SUCCESS also when there was
+// no such key.
+LSTATUS RemoveTree(HKEY root, const std::wstring& path)
+{
+    LSTATUS status = RegDeleteTreeW(root, path.c_str());
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteKeyW(root, path.c_str());
+    }
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 }  // namespace
@@ -62,34 +76,87 @@ RegValue StringValue(const std::wstring& text)
     return value;
 }
 
+std::wstring CodeUnits(const RegValue& value)
+{
+    std::wstring units(value.data.size() / sizeof(wchar_t), L'\0');
+    if (!units.empty()) {
+        std::memcpy(&units[0], value.data.data(), units.size() * sizeof(wchar_t));
+    }
+    return units;
+}
+
 RegTree SnapshotTree(HKEY root, const std::wstring& path)
 {
     RegTree tree;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    zorva::UniqueHkey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         return tree;
     }
-    SnapshotKey(key, L"", tree);
-    RegCloseKey(key);
+    SnapshotKey(key.get(), L"", tree);
     return tree;
+}
+
+LSTATUS WriteTree(HKEY root, const std::wstring& path, const RegTree& tree)
+{
+    LSTATUS first = ERROR_SUCCESS;
+    auto note = [&first](LSTATUS status) {
+        if (first == ERROR_SUCCESS) {
+            first = status;
+        }
+    };
+    for (const auto& [relative, values] : tree) {
+        zorva::UniqueHkey key;
+        const LSTATUS created = RegCreateKeyExW(root, Join(path, relative).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                                nullptr, key.put(), nullptr);
+        if (created != ERROR_SUCCESS) {
+            note(created);
+            continue;
+        }
+        for (const auto& [name, value] : values) {
+            note(RegSetValueExW(key.get(), name.c_str(), 0, value.type, value.data.data(),
+                                static_cast<DWORD>(value.data.size())));
+        }
+    }
+    return first;
+}
+
+bool RestoreTree(HKEY root, const std::wstring& path, const RegTree& tree)
+{
+    // What cannot be deleted or written shows in the comparison.
+    RemoveTree(root, path);
+    if (!tree.empty()) {
+        WriteTree(root, path, tree);
+    }
+    return SnapshotTree(root, path) == tree;
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = ARRAYSIZE(name);
+        LSTATUS status = RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        Check(status, "RegEnumKeyExW");
+        names.emplace_back(name, nameLength);
+    }
+    return names;
 }
 
 bool KeyExists(HKEY root, const std::wstring& path)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
+    zorva::UniqueHkey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 void CreateKey(HKEY root, const std::wstring& path)
 {
-    HKEY key = nullptr;
-    Check(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+    zorva::UniqueHkey key;
+    Check(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
           "RegCreateKeyExW");
-    RegCloseKey(key);
 }
 
 void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
@@ -101,16 +168,68 @@ void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 
 void DeleteTree(HKEY root, const std::wstring& path)
 {
-    LSTATUS status = RegDeleteTreeW(root, path.c_str());
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteKeyW(root, path.c_str());
+    Check(RemoveTree(root, path), "RegDeleteTreeW");
+}
+
+RegTree WithoutSubtree(RegTree tree, const std::wstring& path)
+{
+    for (auto it = tree.begin(); it != tree.end();) {
+        const bool below = it->first.size() > path.size() && it->first.compare(0, path.size(), path) == 0 &&
+                           it->first[path.size()] == L'\\';
+        it = it->first == path || below ? tree.erase(it) : std::next(it);
     }
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-        Check(status, "RegDeleteTreeW");
+    return tree;
+}
+
+std::string DescribeTree(const RegTree& tree)
+{
+    // Key paths keep their backslashes; in data a backslash is escaped, so that the text of
+    // a stored terminator (\0) cannot be mistaken for data.
+    auto utf8 = [](const std::wstring& text, bool isData) {
+        std::string out;
+        for (wchar_t unit : text) {
+            if (unit == L'\0') {
+                out += "\\0";
+            } else if (unit < 0x20 || (isData && (unit == L'"' || unit == L'\\'))) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof(escaped), "\\x%02x", static_cast<unsigned>(unit));
+                out += escaped;
+            } else {
+                char bytes[8];
+                int count = WideCharToMultiByte(CP_UTF8, 0, &unit, 1, bytes, sizeof(bytes), nullptr, nullptr);
+                if (count > 0) {
+                    out.append(bytes, static_cast<size_t>(count));
+                } else {
+                    std::snprintf(bytes, sizeof(bytes), "\\u%04x", static_cast<unsigned>(unit));
+                    out += bytes;
+                }
+            }
+        }
+        return out;
+    };
+    std::string text;
+    for (const auto& [path, values] : tree) {
+        text += "[" + utf8(path, false) + "]\n";
+        for (const auto& [name, value] : values) {
+            text += "  " + (name.empty() ? std::string("@") : "\"" + utf8(name, true) + "\"");
+            text +=
+                " type " + std::to_string(value.type) + ", " + std::to_string(value.data.size()) + " bytes: \"";
+            text += utf8(CodeUnits(value), true) + "\"";
+            if (value.data.size() % 2 != 0) {
+                char last[8];
+                std::snprintf(last, sizeof(last), " +%02x", static_cast<unsigned>(value.data.back()));
+                text += last;
+            }
+            text += "\n";
+        }
     }
+    return text.empty() ? "(no key)\n" : text;
 }
 
 namespace {
+
+// Every user's full access, the DACL that both deny helpers give back.
+constexpr wchar_t kEveryoneFullAccess[] = L"D:(A;;KA;;;WD)";
 
 LSTATUS ApplySecurity(HKEY root, const std::wstring& path, const wchar_t* sddl, SECURITY_INFORMATION what)
 {
@@ -118,11 +237,14 @@ LSTATUS ApplySecurity(HKEY root, const std::wstring& path, const wchar_t* sddl, 
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         return static_cast<LSTATUS>(GetLastError());
     }
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key);
+    // The owner of a key that refuses every access still gets WRITE_DAC, and nothing more:
+    // ask only for what the change needs.
+    const REGSAM access = ((what & DACL_SECURITY_INFORMATION) != 0 ? WRITE_DAC : 0) |
+                          ((what & OWNER_SECURITY_INFORMATION) != 0 ? WRITE_OWNER : 0);
+    zorva::UniqueHkey key;
+    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, access, key.put());
     if (status == ERROR_SUCCESS) {
-        status = RegSetKeySecurity(key, what, descriptor);
-        RegCloseKey(key);
+        status = RegSetKeySecurity(key.get(), what, descriptor);
     }
     LocalFree(descriptor);
     return status;
@@ -139,7 +261,17 @@ DenyDelete::DenyDelete(HKEY root, const std::wstring& path) : root_(root), path_
 
 DenyDelete::~DenyDelete()
 {
-    ApplySecurity(root_, path_, L"D:(A;;KA;;;WD)", DACL_SECURITY_INFORMATION);
+    ApplySecurity(root_, path_, kEveryoneFullAccess, DACL_SECURITY_INFORMATION);
+}
+
+DenyAllAccess::DenyAllAccess(HKEY root, const std::wstring& path)
+    : root_(root), path_(path), status_(ApplySecurity(root_, path_, L"D:P(D;;KA;;;WD)", DACL_SECURITY_INFORMATION))
+{
+}
+
+DenyAllAccess::~DenyAllAccess()
+{
+    ApplySecurity(root_, path_, kEveryoneFullAccess, DACL_SECURITY_INFORMATION);
 }
 
 }  // namespace zorva_test

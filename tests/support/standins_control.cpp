@@ -2,6 +2,7 @@
 
 #include "standins/standin_keys.h"
 #include "standins/standin_registry.h"
+#include "support/registry.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -9,38 +10,18 @@
 namespace zorva_test {
 namespace {
 
-using zorva_standin::Key;
-
-void Check(LSTATUS status, const char* what)
+zorva::UniqueHkey MustCreate(const wchar_t* path)
 {
-    if (status != ERROR_SUCCESS) {
-        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(status));
-    }
-}
-
-Key MustCreate(const wchar_t* path)
-{
-    Key key = zorva_standin::CreateKey(path);
+    zorva::UniqueHkey key = zorva_standin::CreateKey(path);
     if (!key) {
         throw std::runtime_error("cannot create a stand-in key");
     }
     return key;
 }
 
-void DeleteTreeIfPresent(const wchar_t* path)
-{
-    LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path);
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
-    }
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-        Check(status, "deleting a stand-in key");
-    }
-}
-
 void RegisterFinder()
 {
-    Key inproc = MustCreate(zorva_standin::kFinderInprocKey);
+    zorva::UniqueHkey inproc = MustCreate(zorva_standin::kFinderInprocKey);
     zorva_standin::SetString(inproc.get(), L"", zorva_standin::kFinderDllPath);
     zorva_standin::SetString(inproc.get(), L"ThreadingModel", L"Both");
 }
@@ -54,38 +35,32 @@ std::optional<std::wstring> OptionalString(HKEY key, const wchar_t* name)
     return text;
 }
 
-// The numbered record keys below `parent`, in the order they were made.
-std::vector<std::wstring> RecordNames(const wchar_t* parent)
+// Every numbered record below `parent`, in the order they were made, each read by `read`
+// from its open key.
+template <typename Read>
+auto ReadRecords(const wchar_t* parent, Read read)
 {
-    std::vector<std::wstring> names;
-    Key key = zorva_standin::OpenKey(parent);
+    std::vector<decltype(read(HKEY()))> records;
+    const zorva::UniqueHkey key = zorva_standin::OpenKey(parent);
     if (!key) {
-        return names;
+        return records;
     }
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[64];
-        DWORD length = ARRAYSIZE(name);
-        const LSTATUS status = RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        Check(status, "RegEnumKeyExW");
-        names.emplace_back(name, length);
-    }
+    std::vector<std::wstring> names = SubkeyNames(key.get());
     std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::wstring Child(const wchar_t* parent, const std::wstring& name)
-{
-    return std::wstring(parent) + L"\\" + name;
+    for (const std::wstring& name : names) {
+        const zorva::UniqueHkey record = zorva_standin::OpenKey((std::wstring(parent) + L"\\" + name).c_str());
+        if (record) {
+            records.push_back(read(record.get()));
+        }
+    }
+    return records;
 }
 
 }  // namespace
 
 void ResetStandins()
 {
-    DeleteTreeIfPresent(zorva_standin::kRootKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, zorva_standin::kRootKey);
     RegisterFinder();
     MustCreate(zorva_standin::kFinderDevicesKey);
     MustCreate(zorva_standin::kProviderCallsKey);
@@ -94,13 +69,13 @@ void ResetStandins()
 
 void AddDevice(const std::wstring& udn, const std::wstring& descriptionUrl)
 {
-    Key devices = MustCreate(zorva_standin::kFinderDevicesKey);
+    zorva::UniqueHkey devices = MustCreate(zorva_standin::kFinderDevicesKey);
     zorva_standin::SetString(devices.get(), udn.c_str(), descriptionUrl.data(), descriptionUrl.size());
 }
 
 void SetFinderFailure(FinderFailure failure)
 {
-    Key finder = MustCreate(zorva_standin::kFinderKey);
+    zorva::UniqueHkey finder = MustCreate(zorva_standin::kFinderKey);
     const wchar_t* mode = nullptr;
     switch (failure) {
     case FinderFailure::None:
@@ -125,7 +100,7 @@ void SetFinderFailure(FinderFailure failure)
 FinderActivity ReadFinderActivity()
 {
     FinderActivity activity;
-    Key finder = zorva_standin::OpenKey(zorva_standin::kFinderKey);
+    zorva::UniqueHkey finder = zorva_standin::OpenKey(zorva_standin::kFinderKey);
     if (!finder) {
         return activity;
     }
@@ -153,7 +128,7 @@ std::optional<LONG> FinderLiveObjectsHere()
 
 FinderUnregistered::FinderUnregistered()
 {
-    DeleteTreeIfPresent(zorva_standin::kFinderClsidKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, zorva_standin::kFinderClsidKey);
 }
 
 FinderUnregistered::~FinderUnregistered()
@@ -167,76 +142,59 @@ FinderUnregistered::~FinderUnregistered()
 
 void SetProviderAnswer(DWORD answer)
 {
-    Key provider = MustCreate(zorva_standin::kProviderKey);
+    zorva::UniqueHkey provider = MustCreate(zorva_standin::kProviderKey);
     zorva_standin::SetDword(provider.get(), zorva_standin::kProviderAnswer, answer);
 }
 
 void AddShare(const std::wstring& remoteName, const std::wstring& folder)
 {
-    Key shares = MustCreate(zorva_standin::kProviderSharesKey);
+    zorva::UniqueHkey shares = MustCreate(zorva_standin::kProviderSharesKey);
     zorva_standin::SetString(shares.get(), remoteName.c_str(), folder.c_str());
 }
 
 std::vector<ConnectionRequest> ReadConnectionRequests()
 {
-    std::vector<ConnectionRequest> requests;
-    for (const std::wstring& name : RecordNames(zorva_standin::kProviderCallsKey)) {
-        Key record = zorva_standin::OpenKey(Child(zorva_standin::kProviderCallsKey, name).c_str());
-        if (!record) {
-            continue;
-        }
+    return ReadRecords(zorva_standin::kProviderCallsKey, [](HKEY record) {
         ConnectionRequest request;
-        request.function = OptionalString(record.get(), L"Function").value_or(L"");
-        request.remoteName = OptionalString(record.get(), L"RemoteName");
-        request.localName = OptionalString(record.get(), L"LocalName");
-        request.provider = OptionalString(record.get(), L"Provider");
-        request.userName = OptionalString(record.get(), L"UserName");
-        request.password = OptionalString(record.get(), L"Password");
-        request.type = zorva_standin::GetDword(record.get(), L"Type", 0);
-        request.flags = zorva_standin::GetDword(record.get(), L"Flags", 0);
-        request.ownerWindow = zorva_standin::GetDword(record.get(), L"OwnerWindow", 0) != 0;
-        request.drive = OptionalString(record.get(), zorva_standin::kProviderDrive);
-        requests.push_back(request);
-    }
-    return requests;
+        request.function = OptionalString(record, L"Function").value_or(L"");
+        request.remoteName = OptionalString(record, L"RemoteName");
+        request.localName = OptionalString(record, L"LocalName");
+        request.provider = OptionalString(record, L"Provider");
+        request.userName = OptionalString(record, L"UserName");
+        request.password = OptionalString(record, L"Password");
+        request.type = zorva_standin::GetDword(record, L"Type", 0);
+        request.flags = zorva_standin::GetDword(record, L"Flags", 0);
+        request.ownerWindow = zorva_standin::GetDword(record, L"OwnerWindow", 0) != 0;
+        request.drive = OptionalString(record, zorva_standin::kProviderDrive);
+        return request;
+    });
 }
 
 std::vector<Launch> ReadLaunches()
 {
-    std::vector<Launch> launches;
-    for (const std::wstring& name : RecordNames(zorva_standin::kRecorderKey)) {
-        Key record = zorva_standin::OpenKey(Child(zorva_standin::kRecorderKey, name).c_str());
-        if (!record) {
-            continue;
-        }
+    return ReadRecords(zorva_standin::kRecorderKey, [](HKEY record) {
         Launch launch;
-        launch.commandLine = OptionalString(record.get(), L"CommandLine").value_or(L"");
-        launch.argument = OptionalString(record.get(), L"Argument").value_or(L"");
-        launch.argumentCount = zorva_standin::GetDword(record.get(), L"ArgumentCount", 0);
-        const DWORD show = zorva_standin::GetDword(record.get(), L"ShowWindow", zorva_standin::kNoShowWindow);
+        launch.commandLine = OptionalString(record, L"CommandLine").value_or(L"");
+        launch.argument = OptionalString(record, L"Argument").value_or(L"");
+        launch.argumentCount = zorva_standin::GetDword(record, L"ArgumentCount", 0);
+        const DWORD show = zorva_standin::GetDword(record, L"ShowWindow", zorva_standin::kNoShowWindow);
         if (show != zorva_standin::kNoShowWindow) {
             launch.showWindow = static_cast<WORD>(show);
         }
-        launches.push_back(launch);
-    }
-    return launches;
+        return launch;
+    });
 }
 
 LaunchWaiter::LaunchWaiter() : semaphore_(CreateSemaphoreW(nullptr, 0, 1000, zorva_standin::kRecorderSemaphore))
 {
-    if (semaphore_ == nullptr) {
+    if (!semaphore_) {
         throw std::runtime_error("CreateSemaphoreW failed: " + std::to_string(GetLastError()));
     }
 }
 
-LaunchWaiter::~LaunchWaiter()
-{
-    CloseHandle(semaphore_);
-}
-
 bool LaunchWaiter::WaitForLaunch()
 {
-    return WaitForSingleObject(semaphore_, 60000) == WAIT_OBJECT_0;
+    return WaitForSingleObject(semaphore_.get(), 60000) == WAIT_OBJECT_0;
 }
 
 void MakeUncServer(const std::wstring& host)

@@ -4,6 +4,8 @@
 // The stand-ins may run in other processes (rundll32 and what the shell starts from it);
 // everything goes through the prefix's registry, below HKLM\Software\ZorvaTest.
 
+#include "common/unique_resource.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -96,16 +98,13 @@ std::vector<Launch> ReadLaunches();
 class LaunchWaiter {
 public:
     LaunchWaiter();
-    ~LaunchWaiter();
-    LaunchWaiter(const LaunchWaiter&) = delete;
-    LaunchWaiter& operator=(const LaunchWaiter&) = delete;
 
     // Waits for the next recorded launch; false if none comes within a minute (a hang
     // guard, not a measurement).
     bool WaitForLaunch();
 
 private:
-    HANDLE semaphore_;
+    zorva::UniqueHandle semaphore_;
 };
 
 // Wine's shell opens "\\host" only when $WINEPREFIX/dosdevices/unc/<host> exists as a

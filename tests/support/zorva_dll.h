@@ -3,6 +3,8 @@
 // The installed co-installer DLL, loaded the way SetupAPI finds it: by its file name from
 // System32, where the test fixture has copied it.
 
+#include "common/unique_resource.h"
+
 #include <windows.h>
 
 #include <setupapi.h>
@@ -24,21 +26,20 @@ class ZorvaDll {
 public:
     ZorvaDll() : module_(LoadLibraryW(kInstalledDllName))
     {
-        if (module_ == nullptr) {
+        if (!module_) {
             throw std::runtime_error("LoadLibraryW(ZORVA_KT2HX_2_2_0.dll) failed: " +
                                      std::to_string(GetLastError()));
         }
     }
-    ~ZorvaDll() { FreeLibrary(module_); }
-    ZorvaDll(const ZorvaDll&) = delete;
-    ZorvaDll& operator=(const ZorvaDll&) = delete;
 
-    HMODULE Module() const { return module_; }
+    HMODULE Module() const { return module_.get(); }
 
-    // "CoDeviceInstall" or "RallyD".
-    CoInstallerEntry Entry(const char* name) const
+    // An export by name: a co-installer entry ("CoDeviceInstall" or "RallyD") unless
+    // Function names another type, such as a verb's entry point.
+    template <typename Function = CoInstallerEntry>
+    Function Entry(const char* name) const
     {
-        auto entry = reinterpret_cast<CoInstallerEntry>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        auto entry = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
         if (entry == nullptr) {
             throw std::runtime_error(std::string("no export ") + name);
         }
@@ -46,26 +47,7 @@ public:
     }
 
 private:
-    HMODULE module_;
-};
-
-// Owns a device information set (link setupapi).
-class UniqueDevInfo {
-public:
-    explicit UniqueDevInfo(HDEVINFO set) : set_(set) {}
-    ~UniqueDevInfo()
-    {
-        if (set_ != INVALID_HANDLE_VALUE && set_ != nullptr) {
-            SetupDiDestroyDeviceInfoList(set_);
-        }
-    }
-    UniqueDevInfo(const UniqueDevInfo&) = delete;
-    UniqueDevInfo& operator=(const UniqueDevInfo&) = delete;
-
-    HDEVINFO get() const { return set_; }
-
-private:
-    HDEVINFO set_;
+    zorva::UniqueModule module_;
 };
 
 }  // namespace zorva_test
