@@ -60,20 +60,23 @@ private:
     BSTR text_ = nullptr;
 };
 
-// The calling thread's membership of the multithreaded apartment for one scope. COM is
-// left only if this object entered it: uninitialising after a failed CoInitializeEx (a
-// thread already in a single-threaded apartment) would tear down the caller's apartment.
-class MultithreadedApartment {
+// The calling thread's membership of a COM apartment for one scope. COM is left only if
+// this object entered it: uninitialising after a failed CoInitializeEx (a thread already
+// in an apartment of the other kind) would tear down the caller's apartment.
+class ComApartment {
 public:
-    MultithreadedApartment() noexcept : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~MultithreadedApartment()
+    explicit ComApartment(DWORD model) noexcept : result_(CoInitializeEx(nullptr, model)) {}
+    ~ComApartment()
     {
         if (SUCCEEDED(result_)) {
             CoUninitialize();
         }
     }
-    MultithreadedApartment(const MultithreadedApartment&) = delete;
-    MultithreadedApartment& operator=(const MultithreadedApartment&) = delete;
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+    // S_OK for a thread that was outside COM, S_FALSE inside the same kind of apartment.
+    HRESULT Result() const noexcept { return result_; }
 
 private:
     HRESULT result_;

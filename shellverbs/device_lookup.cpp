@@ -91,7 +91,7 @@ bool FindDeviceHost(const SharedBstr& udn, SharedBstr& host)
 {
     // Destroyed in reverse: the URL is freed, then the interfaces are released, and the
     // apartment is left last, on every way out.
-    MultithreadedApartment apartment;
+    const ComApartment apartment(COINIT_MULTITHREADED);
     ComPtr<IUPnPDeviceFinder> finder;
     if (FAILED(CoCreateInstance(CLSID_UPnPDeviceFinder, nullptr, CLSCTX_INPROC_SERVER, IID_IUPnPDeviceFinder,
                                 finder.put_void()))) {

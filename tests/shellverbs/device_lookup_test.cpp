@@ -3,6 +3,7 @@
 // tests/standins, registered in the prefix as the system's class), and the UNC server name
 // made from a URL host.
 
+#include "common/com_owners.h"
 #include "common/shared_bstr.h"
 #include "shellverbs/device_lookup.h"
 #include "support/standins_control.h"
@@ -148,7 +149,10 @@ LookupOutcome LookUp(const std::string& udnText, Apartment apartment = Apartment
     LookupOutcome outcome;
     std::thread worker([&] {
         const DWORD model = apartment == Apartment::SingleThreaded ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
-        const bool entered = apartment != Apartment::None && SUCCEEDED(CoInitializeEx(nullptr, model));
+        std::optional<zorva::ComApartment> callers;
+        if (apartment != Apartment::None) {
+            callers.emplace(model);
+        }
         {
             const SharedBstr udn(udnText.c_str());
             SharedBstr host;
@@ -156,13 +160,8 @@ LookupOutcome LookUp(const std::string& udnText, Apartment apartment = Apartment
             outcome.hostHeldNoString = host.get() == nullptr;
             outcome.host = Text(host);
         }
-        outcome.comAfterwards = CoInitializeEx(nullptr, model);
-        if (SUCCEEDED(outcome.comAfterwards)) {
-            CoUninitialize();
-        }
-        if (entered) {
-            CoUninitialize();
-        }
+        const zorva::ComApartment afterwards(model);
+        outcome.comAfterwards = afterwards.Result();
     });
     worker.join();
     return outcome;

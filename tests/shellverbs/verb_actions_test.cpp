@@ -281,10 +281,8 @@ EntryOutcome CallEntry(VerbEntry entry, HWND owner, const std::string& tail, int
         } catch (...) {
             outcome.exceptionEscaped = true;
         }
-        outcome.comAfterwards = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (SUCCEEDED(outcome.comAfterwards)) {
-            CoUninitialize();
-        }
+        const zorva::ComApartment afterwards(COINIT_MULTITHREADED);
+        outcome.comAfterwards = afterwards.Result();
     });
     worker.join();
     return outcome;
