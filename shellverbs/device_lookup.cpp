@@ -29,6 +29,7 @@ bool IsHexDigit(wchar_t c) noexcept
 }
 
 // "[fe80::1%4]" -> "fe80--1s4.ipv6-literal.net", the form Windows resolves in UNC paths.
+// An embedded dotted IPv4 tail has no such form: its dots would split the name's labels.
 std::wstring MapIpv6Literal(const std::wstring& literal)
 {
     const std::wstring address = literal.substr(1, literal.size() - 2);
@@ -41,7 +42,7 @@ std::wstring MapIpv6Literal(const std::wstring& literal)
             if (c == L':') {
                 hasColon = true;
                 mapped += L'-';
-            } else if (IsHexDigit(c) || c == L'.') {
+            } else if (IsHexDigit(c)) {
                 mapped += c;
             } else {
                 return {};

@@ -110,6 +110,7 @@ const HostCase kHostCases[] = {
     {"Ipv6Unclosed", L"[fe80::1", L""},
     {"Ipv6BracketsOnly", L"[]", L""},
     {"Ipv6WithoutColon", L"[192.168.1.20]", L""},
+    {"Ipv6WithDottedIpv4Tail", L"[::ffff:192.168.1.20]", L""},
     {"Ipv6NonHexDigit", L"[fe80::g1]", L""},
     {"Ipv6EmptyZone", L"[fe80::1%]", L""},
     {"Ipv6ZoneWithBackslash", L"[fe80::1%a\\b]", L""},
