@@ -1,5 +1,7 @@
 #include "common/unique_resource.h"
 
+#include "support/zorva_dll.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,15 +14,12 @@
 
 namespace {
 
-// The installed copy, as the driver package puts it into System32.
-constexpr wchar_t kInstalledDll[] = L"ZORVA_KT2HX_2_2_0.dll";
-
 class DllImage : public testing::Test {
 protected:
     void SetUp() override
     {
         // As an image resource: mapped like a module (RVAs resolve), but nothing runs.
-        module_.reset(LoadLibraryExW(kInstalledDll, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        module_.reset(LoadLibraryExW(zorva_test::kInstalledDllName, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
         ASSERT_NE(module_.get(), nullptr) << GetLastError();
         base_ = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module_.get()) & ~ULONG_PTR{3});
     }
