@@ -117,7 +117,9 @@ private:
     LONG references_ = 1;
 };
 
-HRESULT NotImplemented(BSTR* value)
+// An out-parameter the stand-in does not fill: cleared, as COM callers may free it.
+template <typename T>
+HRESULT NotImplemented(T* value)
 {
     if (value != nullptr) {
         *value = nullptr;
@@ -177,20 +179,8 @@ public:
         *value = VARIANT_TRUE;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_RootDevice(IUPnPDevice** device) override
-    {
-        if (device != nullptr) {
-            *device = nullptr;
-        }
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE get_ParentDevice(IUPnPDevice** device) override
-    {
-        if (device != nullptr) {
-            *device = nullptr;
-        }
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE get_RootDevice(IUPnPDevice** device) override { return NotImplemented(device); }
+    HRESULT STDMETHODCALLTYPE get_ParentDevice(IUPnPDevice** device) override { return NotImplemented(device); }
     HRESULT STDMETHODCALLTYPE get_HasChildren(VARIANT_BOOL* value) override
     {
         if (value == nullptr) {
@@ -199,13 +189,7 @@ public:
         *value = VARIANT_FALSE;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Children(IUPnPDevices** devices) override
-    {
-        if (devices != nullptr) {
-            *devices = nullptr;
-        }
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE get_Children(IUPnPDevices** devices) override { return NotImplemented(devices); }
     HRESULT STDMETHODCALLTYPE get_FriendlyName(BSTR* value) override { return NotImplemented(value); }
     HRESULT STDMETHODCALLTYPE get_Type(BSTR* value) override { return NotImplemented(value); }
     HRESULT STDMETHODCALLTYPE get_PresentationURL(BSTR* value) override { return NotImplemented(value); }
@@ -221,13 +205,7 @@ public:
     {
         return NotImplemented(iconUrl);
     }
-    HRESULT STDMETHODCALLTYPE get_Services(IUPnPServices** services) override
-    {
-        if (services != nullptr) {
-            *services = nullptr;
-        }
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE get_Services(IUPnPServices** services) override { return NotImplemented(services); }
 
 private:
     std::wstring udn_;
