@@ -86,7 +86,7 @@ protected:
     }
 
     // Runs the verb as the shell does, with `argument` in place of %1; rundll32's exit code.
-    static DWORD RunVerb(Verb verb, const std::wstring& argument, const RunOptions& options = {})
+    static DWORD RunVerb(Verb verb, const std::wstring& argument)
     {
         std::wstring command = RegisteredCommand(verb);
         const size_t placeholder = command.find(L"%1");
@@ -94,7 +94,7 @@ protected:
             throw std::runtime_error("the registered command has no %1");
         }
         command.replace(placeholder, 2, argument);
-        return RunAndWait(command, options);
+        return RunAndWait(command);
     }
 
     static std::unique_ptr<RegistryGuard> plugIns_;
@@ -264,44 +264,6 @@ INSTANTIATE_TEST_SUITE_P(Arguments, DownloadVerb, testing::ValuesIn(kDownloadCas
                          [](const testing::TestParamInfo<DownloadCase>& info) {
                              return std::string(info.param.name);
                          });
-
-struct ShowCase {
-    const char* name;
-    Verb verb;
-    WORD show;
-};
-
-std::ostream& operator<<(std::ostream& out, const ShowCase& c)
-{
-    return out << c.name;
-}
-
-// rundll32 hands its own STARTUPINFO show command to the entry point.
-const ShowCase kShowCases[] = {
-    {"OpenHidden", Verb::Open, SW_HIDE},
-    {"OpenMinimized", Verb::Open, SW_SHOWMINNOACTIVE},
-    {"DownloadHidden", Verb::Download, SW_HIDE},
-    {"DownloadMaximized", Verb::Download, SW_SHOWMAXIMIZED},
-};
-
-class VerbShowCommand : public Verbs, public testing::WithParamInterface<ShowCase> {};
-
-TEST_P(VerbShowCommand, LaunchShowsNormallyWhateverRundll32WasGiven)
-{
-    AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
-    MakeUncServer(L"192.168.1.20");
-    RunOptions options;
-    options.showWindow = GetParam().show;
-
-    RunVerb(GetParam().verb, kUdn, options);
-
-    const std::vector<Launch> launches = ReadLaunches();
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].showWindow, std::optional<WORD>(SW_SHOWNORMAL)) << launches[0];
-}
-
-INSTANTIATE_TEST_SUITE_P(ShowCommands, VerbShowCommand, testing::ValuesIn(kShowCases),
-                         [](const testing::TestParamInfo<ShowCase>& info) { return std::string(info.param.name); });
 
 class LookupVerb : public Verbs, public testing::WithParamInterface<Verb> {};
 

@@ -17,16 +17,12 @@ constexpr DWORD kHangGuardMilliseconds = 60000;
 
 // Wine's CreateProcessW fails now and then (about 1 in 500) with ERROR_INTERNAL_ERROR; a
 // second attempt succeeds.
-bool StartSuspended(const std::wstring& commandLine, const RunOptions& options, PROCESS_INFORMATION& process)
+bool StartSuspended(const std::wstring& commandLine, PROCESS_INFORMATION& process)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::wstring writable = commandLine;  // CreateProcessW may write into it
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
-        if (options.showWindow) {
-            startup.dwFlags = STARTF_USESHOWWINDOW;
-            startup.wShowWindow = *options.showWindow;
-        }
         if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                            &startup, &process)) {
             return true;
@@ -40,7 +36,7 @@ bool StartSuspended(const std::wstring& commandLine, const RunOptions& options, 
 
 }  // namespace
 
-DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options)
+DWORD RunAndWait(const std::wstring& commandLine)
 {
     // Wine starts its desktop process (explorer.exe /desktop) from the first process that
     // needs the desktop. Started from inside the job, it would keep the job alive for as
@@ -70,7 +66,7 @@ DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options)
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
 
     PROCESS_INFORMATION process = {};
-    if (!StartSuspended(commandLine, options, process)) {
+    if (!StartSuspended(commandLine, process)) {
         Fail("CreateProcessW", GetLastError());
     }
     const zorva::UniqueHandle processHandle(process.hProcess);
@@ -96,11 +92,6 @@ DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options)
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     return exitCode;
-}
-
-DWORD RunRundll32(const std::wstring& entry, const std::wstring& tail, const RunOptions& options)
-{
-    return RunAndWait(L"rundll32.exe ZORVA_KT2HX_2_2_0.dll," + entry + L" " + tail, options);
 }
 
 }  // namespace zorva_test

@@ -6,22 +6,13 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
 namespace zorva_test {
 
-struct RunOptions {
-    // STARTUPINFO's show command (STARTF_USESHOWWINDOW); none by default.
-    std::optional<WORD> showWindow;
-};
-
 // Runs `commandLine` (CreateProcessW with no application name) and waits until it and all
 // its descendants have exited. Returns the program's exit code. Throws std::runtime_error
 // when the program cannot be started or the processes do not end within a minute.
-DWORD RunAndWait(const std::wstring& commandLine, const RunOptions& options = {});
-
-// "rundll32.exe ZORVA_KT2HX_2_2_0.dll,<entry> <tail>", run with RunAndWait.
-DWORD RunRundll32(const std::wstring& entry, const std::wstring& tail, const RunOptions& options = {});
+DWORD RunAndWait(const std::wstring& commandLine);
 
 }  // namespace zorva_test
