@@ -29,7 +29,6 @@ public:
     // The held BSTR, or null when there is none.
     BSTR get() const noexcept { return holder_ != nullptr ? holder_->text : nullptr; }
     unsigned Length() const noexcept { return SysStringLen(get()); }
-    bool Empty() const noexcept { return Length() == 0; }
 
     friend SharedBstr operator+(const wchar_t* left, const SharedBstr& right);
 

@@ -26,8 +26,6 @@ public:
     bool EqualsIgnoringAsciiCase(const wchar_t* other) const noexcept;
 
     const wchar_t* c_str() const noexcept { return text_.c_str(); }
-    int Length() const noexcept { return static_cast<int>(text_.size()); }
-    bool Empty() const noexcept { return text_.empty(); }
     const std::wstring& str() const noexcept { return text_; }
 
     friend bool operator==(const WideString& a, const wchar_t* b) noexcept { return a.text_ == b; }

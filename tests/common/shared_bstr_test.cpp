@@ -27,7 +27,7 @@ TEST(SharedBstr, NullAnsiTextHoldsNoString)
 {
     const SharedBstr none(static_cast<const char*>(nullptr));
     EXPECT_EQ(none.get(), nullptr);
-    EXPECT_TRUE(none.Empty());
+    EXPECT_EQ(none.Length(), 0u);
 }
 
 TEST(SharedBstr, CopiesShareOneStringUntilOneIsAssigned)

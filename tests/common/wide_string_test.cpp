@@ -39,7 +39,7 @@ TEST(WideString, AssignCopiesExactlyTheGivenLength)
     WideString text;
     text.Assign(L"Mount public share and more", 18);
     EXPECT_EQ(text.str(), L"Mount public share");
-    EXPECT_EQ(text.Length(), 18);
+    EXPECT_EQ(text.str().size(), 18u);
 }
 
 TEST(WideString, InvalidArgumentsThrowInvalidArg)
