@@ -3,6 +3,7 @@
 // first call and a post-processing call), which must all behave alike.
 
 #include "test_device.h"
+#include "support/case_name.h"
 #include "support/iat_patch.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
@@ -126,7 +127,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(EntryPoints, CoInstallerRequests, testing::ValuesIn(kEntryCases),
-                         [](const testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
+                         zorva_test::CaseName());
 
 // --- DIF_INSTALLINTERFACES ------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 // read back from what an interface installation writes under the device-type key.
 
 #include "common/unique_resource.h"
+#include "support/case_name.h"
 #include "support/iat_patch.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
@@ -141,6 +142,6 @@ TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
 }
 
 INSTANTIATE_TEST_SUITE_P(UiLanguages, LocaleResolution, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<ResolutionCase>& info) { return info.param.name; });
+                         zorva_test::CaseName());
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "common/com_owners.h"
 #include "common/shared_bstr.h"
 #include "shellverbs/device_lookup.h"
+#include "support/case_name.h"
 #include "support/standins_control.h"
 
 #include <windows.h>
@@ -73,7 +74,7 @@ TEST_P(ExtractDeviceUdn, YieldsTheTextFromTheFirstLowerCaseUuid)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tails, ExtractDeviceUdn, testing::ValuesIn(kTailCases),
-                         [](const testing::TestParamInfo<TailCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 // --- UncHostFromUrlHost -----------------------------------------------------------------
 
@@ -125,7 +126,7 @@ TEST_P(UncHostFromUrlHost, KeepsSafeNamesMapsIpv6AndRefusesTheRest)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, UncHostFromUrlHost, testing::ValuesIn(kHostCases),
-                         [](const testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 // --- FindDeviceHost ---------------------------------------------------------------------
 
@@ -208,7 +209,7 @@ TEST_P(FindDeviceHostFound, AssignsTheHostOfTheDescriptionUrl)
 }
 
 INSTANTIATE_TEST_SUITE_P(Urls, FindDeviceHostFound, testing::ValuesIn(kFoundCases),
-                         [](const testing::TestParamInfo<UrlCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 TEST_F(FindDeviceHost, AsksTheFinderOnceForExactlyTheUdn)
 {
@@ -307,9 +308,7 @@ TEST_P(FindDeviceHostApartment, LeavesTheCallersApartmentAsItFoundIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Callers, FindDeviceHostApartment, testing::ValuesIn(kApartmentCases),
-                         [](const testing::TestParamInfo<ApartmentCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         zorva_test::CaseName());
 
 // One way for the lookup to fail: a finder failure, or a description URL without a usable
 // host.
@@ -381,6 +380,6 @@ TEST_P(FindDeviceHostFails, LeavesComOnItsThreadExactlyOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, FindDeviceHostFails, testing::ValuesIn(kFailureCases),
-                         [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 }  // namespace

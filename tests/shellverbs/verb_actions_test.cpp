@@ -5,6 +5,7 @@
 
 #include "common/com_owners.h"
 #include "shellverbs/verb_actions.h"
+#include "support/case_name.h"
 #include "support/iat_patch.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
@@ -137,7 +138,7 @@ TEST_P(ConnectPublicShareLength, ConnectsOnlyARemoteNameThatFitsWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, ConnectPublicShareLength, testing::ValuesIn(kLengthCases),
-                         [](const testing::TestParamInfo<LengthCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 struct AnswerCase {
     const char* name;
@@ -172,7 +173,7 @@ TEST_P(ConnectPublicShareAnswer, ReturnsTheRoutersAnswerAsHresultAfterOneAttempt
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, ConnectPublicShareAnswer, testing::ValuesIn(kAnswerCases),
-                         [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 // --- LaunchShellTarget ------------------------------------------------------------------
 
@@ -379,7 +380,7 @@ TEST_P(EntryPointsShow, LaunchUsesNoOwnerWindowAndShowsNormally)
 }
 
 INSTANTIATE_TEST_SUITE_P(ShowCommands, EntryPointsShow, testing::ValuesIn(kShowCases),
-                         [](const testing::TestParamInfo<ShowCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 TEST_F(EntryPoints, MountPassesNoOwnerWindowToTheRouter)
 {
@@ -432,7 +433,7 @@ TEST_P(EntryPointsWithoutUdn, TailWithoutUuidMakesNoComCall)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tails, EntryPointsWithoutUdn, testing::ValuesIn(kNoUdnCases),
-                         [](const testing::TestParamInfo<NoUdnCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 // A failure part-way through a verb: a BSTR allocation that fails from the n-th on, or
 // the tail's ANSI conversion. The allocations of a lookup verb are, in order, the UDN, the
@@ -511,6 +512,6 @@ TEST_P(EntryPointsFailure, EveryFinderObjectIsReleasedAndComLeft)
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, EntryPointsFailure, testing::ValuesIn(kFailureCases),
-                         [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 }  // namespace

@@ -5,6 +5,7 @@
 // started by the shell for a folder or URL, the provider gets the connection request.
 
 #include "common/unique_resource.h"
+#include "support/case_name.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry_guard.h"
@@ -138,7 +139,7 @@ TEST_P(OpenVerb, ShellOpensTheNetworkRootOfTheHost)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(kOpenCases),
-                         [](const testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 // A host of up to 250 characters fits the remote name "\\host\Public" in 260 units.
 const HostCase kMountCases[] = {
@@ -171,7 +172,7 @@ TEST_P(MountVerb, RouterGetsThePublicShareWithRedirectAndNoCredentials)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, MountVerb, testing::ValuesIn(kMountCases),
-                         [](const testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 TEST_F(Verbs, MountRefusesAHostTooLongForTheRemoteName)
 {
@@ -214,7 +215,7 @@ TEST_P(MountVerbAnswer, RefusedConnectionIsAttemptedOnceAndEndsQuietly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, MountVerbAnswer, testing::ValuesIn(kAnswerCases),
-                         [](const testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 TEST_F(Verbs, MountingAgainAsksTheRouterAgain)
 {
@@ -261,9 +262,7 @@ TEST_P(DownloadVerb, OpensTheDownloadPageWithoutLookingUpTheDevice)
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, DownloadVerb, testing::ValuesIn(kDownloadCases),
-                         [](const testing::TestParamInfo<DownloadCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         zorva_test::CaseName());
 
 class LookupVerb : public Verbs, public testing::WithParamInterface<Verb> {};
 
@@ -322,7 +321,7 @@ TEST_P(VerbWithoutUdn, ArgumentWithoutUuidTouchesNoComAndDoesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, VerbWithoutUdn, testing::ValuesIn(kNoUdnCases),
-                         [](const testing::TestParamInfo<NoUdnCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 struct UdnCase {
     const char* name;
@@ -364,7 +363,7 @@ TEST_P(VerbUdn, FinderIsAskedForTheUdnAsItStandsInTheArgument)
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, VerbUdn, testing::ValuesIn(kUdnCases),
-                         [](const testing::TestParamInfo<UdnCase>& info) { return std::string(info.param.name); });
+                         zorva_test::CaseName());
 
 // --- A lookup that fails ----------------------------------------------------------------
 
