@@ -6,15 +6,16 @@
 
 namespace {
 
-void RemoveBothTrees()
+// A tree that cannot be removed whole stays as far as it resisted; the other one still goes.
+void RemoveBothTrees() noexcept
 {
-    zorva::RemovePlugInKeys(HKEY_CLASSES_ROOT, zorva::kHardwareIdentityKeyPath);
-    zorva::RemovePlugInKeys(HKEY_CLASSES_ROOT, zorva::kDeviceTypeKeyPath);
+    static_cast<void>(zorva::RemovePlugInKeys(HKEY_CLASSES_ROOT, zorva::kHardwareIdentityKeyPath));
+    static_cast<void>(zorva::RemovePlugInKeys(HKEY_CLASSES_ROOT, zorva::kDeviceTypeKeyPath));
 }
 
 // Asks SetupAPI to run the finish-install action once the wizard ends. Every other
 // installation parameter is written back exactly as read.
-void RequestFinishInstallAction(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData)
+void RequestFinishInstallAction(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) noexcept
 {
     SP_DEVINSTALL_PARAMS_W params = {};
     params.cbSize = sizeof(params);
@@ -22,7 +23,7 @@ void RequestFinishInstallAction(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
         return;
     }
     params.FlagsEx |= DI_FLAGSEX_FINISHINSTALL_ACTION;
-    SetupDiSetDeviceInstallParamsW(deviceInfoSet, deviceInfoData, &params);
+    static_cast<void>(SetupDiSetDeviceInstallParamsW(deviceInfoSet, deviceInfoData, &params));
 }
 
 }  // namespace
@@ -30,24 +31,22 @@ void RequestFinishInstallAction(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceI
 extern "C" DWORD CALLBACK RallyD(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
                                  PSP_DEVINFO_DATA deviceInfoData, PCOINSTALLER_CONTEXT_DATA)
 {
-    // Nothing may unwind into SetupAPI, and a co-installer failure would fail the whole
-    // device installation for the sake of a few registry entries: answer NO_ERROR always.
-    try {
-        switch (installFunction) {
-        case DIF_REMOVE:
-            RemoveBothTrees();
-            break;
-        case DIF_NEWDEVICEWIZARD_FINISHINSTALL:
-            RequestFinishInstallAction(deviceInfoSet, deviceInfoData);
-            break;
-        case DIF_INSTALLINTERFACES:
-            RemoveBothTrees();
-            zorva::RegisterPlugInKeys();
-            break;
-        default:
-            break;
-        }
-    } catch (...) {
+    // A co-installer failure would fail the whole device installation for the sake of a few
+    // registry entries: answer NO_ERROR always. Nothing here throws, so nothing can unwind
+    // into SetupAPI either.
+    switch (installFunction) {
+    case DIF_REMOVE:
+        RemoveBothTrees();
+        break;
+    case DIF_NEWDEVICEWIZARD_FINISHINSTALL:
+        RequestFinishInstallAction(deviceInfoSet, deviceInfoData);
+        break;
+    case DIF_INSTALLINTERFACES:
+        RemoveBothTrees();
+        zorva::RegisterPlugInKeys();
+        break;
+    default:
+        break;
     }
     return NO_ERROR;
 }

@@ -2,6 +2,14 @@
 
 #include "common/unique_resource.h"
 
+#include <winternl.h>
+
+#include <cwchar>
+
+// ntdll's own delete: it deletes the key behind a handle. RegDeleteKeyW opens the path
+// again, and would follow a link there to delete its target instead.
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+
 namespace zorva {
 namespace {
 
@@ -21,23 +29,66 @@ bool NamesRoot(const wchar_t* path) noexcept
     return true;
 }
 
+// A child name that a NUL-terminated path can address: the native API also allows empty
+// names and names with a NUL, and a path built from those would name the parent itself or
+// another child. A separator would make it the path of a grandchild.
+bool IsAddressable(const wchar_t* name, DWORD length) noexcept
+{
+    if (length == 0) {
+        return false;
+    }
+    for (DWORD i = 0; i < length; ++i) {
+        if (name[i] == L'\0' || IsSeparator(name[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Opens root\path itself, a link as the link. DELETE access lets the key be deleted through
+// this handle; a key that refuses DELETE is still opened for reading, so that its subkeys go.
+LSTATUS OpenKeyItself(HKEY root, const wchar_t* path, UniqueHkey& key) noexcept
+{
+    const LSTATUS status = RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, KEY_READ | DELETE, key.put());
+    if (status != ERROR_ACCESS_DENIED) {
+        return status;
+    }
+    return RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, KEY_READ, key.put());
+}
+
+bool DeleteOpenKey(HKEY key) noexcept
+{
+    return NT_SUCCESS(NtDeleteKey(key));
+}
+
 }  // namespace
 
-bool DeleteKeyTree(HKEY root, wchar_t* buffer)
+bool IsRegistryLink(HKEY key) noexcept
+{
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
 {
     // Deleting or enumerating below an empty path would act on the root's own subkeys.
     if (NamesRoot(buffer)) {
         return false;
     }
-    if (RegDeleteKeyW(root, buffer) == ERROR_SUCCESS) {
+    UniqueHkey key;
+    const LSTATUS opened = OpenKeyItself(root, buffer, key);
+    if (opened != ERROR_SUCCESS) {
+        // A key that was never there, or that vanished since its parent listed it, is gone.
+        return opened == ERROR_FILE_NOT_FOUND;
+    }
+    // A key without subkeys, a link among them, goes with this first delete.
+    if (DeleteOpenKey(key.get())) {
         return true;
     }
-
-    UniqueHkey key;
-    const LSTATUS opened = RegOpenKeyExW(root, buffer, 0, KEY_READ, key.put());
-    if (opened != ERROR_SUCCESS) {
-        // A key that was never there, or that vanished since the delete, is gone as asked.
-        return opened == ERROR_FILE_NOT_FOUND;
+    // A link that refuses deletion is never entered: its subkeys are its target's.
+    if (IsRegistryLink(key.get())) {
+        return false;
     }
 
     const int length = lstrlenW(buffer);
@@ -55,29 +106,38 @@ bool DeleteKeyTree(HKEY root, wchar_t* buffer)
     if (insert > 0) {
         wchar_t name[kNameCapacity];
         DWORD nameLength = kNameCapacity;
+        DWORD removedLength = 0;  // the name of the child removed last stands at `insert`
         // Always index 0: each pass removes the child it found, so the next one moves up.
+        // The loop ends because every pass either removes a child, leaving one fewer, or
+        // leaves the loop: a child that cannot be addressed, that does not fit the buffer,
+        // that cannot be deleted, or that was counted as gone and is listed again.
         while (RegEnumKeyExW(key.get(), 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) ==
                ERROR_SUCCESS) {
             // A child path that would not fit in the buffer is given up on like a child
             // that refuses deletion; it is never truncated into the name of another key.
-            if (insert + static_cast<int>(nameLength) >= kRemovalPathCapacity) {
+            if (!IsAddressable(name, nameLength) || insert + static_cast<int>(nameLength) >= kRemovalPathCapacity) {
                 break;
             }
-            CopyMemory(buffer + insert, name, nameLength * sizeof(wchar_t));
+            if (nameLength == removedLength && std::wmemcmp(buffer + insert, name, nameLength) == 0) {
+                break;
+            }
+            std::wmemcpy(buffer + insert, name, nameLength);
             buffer[insert + nameLength] = L'\0';
             if (!DeleteKeyTree(root, buffer)) {
                 break;
             }
+            removedLength = nameLength;
             nameLength = kNameCapacity;
         }
         buffer[insert - 1] = L'\0';
     }
 
-    key.reset();
-    return RegDeleteKeyW(root, buffer) == ERROR_SUCCESS;
+    // Through the handle, which stays open until then: by its path the key would be looked
+    // up afresh, and a link put in its place meanwhile would be followed.
+    return DeleteOpenKey(key.get());
 }
 
-bool RemovePlugInKeys(HKEY root, const wchar_t* path)
+bool RemovePlugInKeys(HKEY root, const wchar_t* path) noexcept
 {
     wchar_t buffer[kRemovalPathCapacity];
     const int length = lstrlenW(path);
@@ -85,7 +145,7 @@ bool RemovePlugInKeys(HKEY root, const wchar_t* path)
     if (length >= kRemovalPathCapacity) {
         return false;
     }
-    CopyMemory(buffer, path, (length + 1) * sizeof(wchar_t));
+    std::wmemcpy(buffer, path, static_cast<size_t>(length) + 1);
     return DeleteKeyTree(root, buffer);
 }
 

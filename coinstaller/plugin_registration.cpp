@@ -1,9 +1,12 @@
 #include "coinstaller/plugin_registration.h"
 
+#include "coinstaller/key_removal.h"
 #include "common/product.h"
 #include "common/unique_resource.h"
 #include "common/wide_string.h"
 #include "localization/verb_captions.h"
+
+#include <utility>
 
 namespace zorva {
 namespace {
@@ -17,22 +20,84 @@ constexpr wchar_t kMediaPlayerVerb[] = L"Open Media Player";
 constexpr wchar_t kMediaPlayerCaption[] = L"@%SystemRoot%\\System32\\wmploc.dll,-29301";
 constexpr wchar_t kMediaPlayerCommand[] = L"C:\\Program Files\\Windows Media Player\\wmplayer.exe";
 
-LSTATUS CreateForWrite(HKEY parent, const wchar_t* path, UniqueHkey& key)
+LSTATUS CreateForWrite(HKEY parent, const wchar_t* path, UniqueHkey& key) noexcept
 {
     return RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                            key.put(), nullptr);
 }
 
-void WriteVerbCommand(WideString& path, const wchar_t* caption, const wchar_t* command)
+LSTATUS OpenLinkItself(HKEY parent, const wchar_t* path, UniqueHkey& key) noexcept
 {
-    path.Format(L"%s\\%s\\%s\\%s", kDeviceTypeKeyPath, kShellKey, caption, kCommandKey);
-    WriteStringValue(path.c_str(), command, nullptr, nullptr, HKEY_CLASSES_ROOT);
+    return RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, key.put());
 }
+
+// True when a key on the way from the tree's own key down to keyPath\subkey, both ends
+// included, is a registry link. Each step opens one name below the key reached so far, so
+// no link on the way is followed while looking.
+bool PassesThroughLink(const wchar_t* treePath, const wchar_t* keyPath, const wchar_t* subkey) noexcept
+{
+    UniqueHkey key;
+    if (OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key) != ERROR_SUCCESS) {
+        return false;
+    }
+    for (const wchar_t* part : {keyPath + lstrlenW(treePath), subkey != nullptr ? subkey : L""}) {
+        while (*part != L'\0') {
+            if (*part == L'\\') {
+                ++part;
+                continue;
+            }
+            // The names on these paths are the product's own, far shorter than a key name
+            // may be; the bound only keeps the copy inside the buffer.
+            wchar_t name[MAX_PATH];
+            int length = 0;
+            while (part[length] != L'\0' && part[length] != L'\\' && length < MAX_PATH - 1) {
+                name[length] = part[length];
+                ++length;
+            }
+            name[length] = L'\0';
+            part += length;
+            if (IsRegistryLink(key.get())) {
+                return true;
+            }
+            // A key that is not there yet is created afresh, as no link.
+            UniqueHkey child;
+            if (OpenLinkItself(key.get(), name, child) != ERROR_SUCCESS) {
+                return false;
+            }
+            key = std::move(child);
+        }
+    }
+    return IsRegistryLink(key.get());
+}
+
+// The writes into one of the two trees. A tree normally starts from nothing; one whose key
+// is still there is what its removal could not take, and may hold a link that refused
+// deletion: a write through it would land wherever the link points.
+class TreeWriter {
+public:
+    explicit TreeWriter(const wchar_t* treePath) noexcept : treePath_(treePath)
+    {
+        UniqueHkey key;
+        leftOver_ = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key) == ERROR_SUCCESS;
+    }
+
+    void Write(const wchar_t* keyPath, const wchar_t* data, const wchar_t* subkey, const wchar_t* valueName) const noexcept
+    {
+        if (leftOver_ && PassesThroughLink(treePath_, keyPath, subkey)) {
+            return;
+        }
+        static_cast<void>(WriteStringValue(keyPath, data, subkey, valueName, HKEY_CLASSES_ROOT));
+    }
+
+private:
+    const wchar_t* treePath_;
+    bool leftOver_ = false;
+};
 
 }  // namespace
 
 bool WriteStringValue(const wchar_t* keyPath, const wchar_t* data, const wchar_t* subkey,
-                      const wchar_t* valueName, HKEY root)
+                      const wchar_t* valueName, HKEY root) noexcept
 {
     UniqueHkey key;
     if (CreateForWrite(root, keyPath, key) != ERROR_SUCCESS) {
@@ -49,29 +114,42 @@ bool WriteStringValue(const wchar_t* keyPath, const wchar_t* data, const wchar_t
     return RegSetKeyValueW(target, nullptr, valueName, REG_SZ, data, bytes) == ERROR_SUCCESS;
 }
 
-void RegisterPlugInKeys()
+void RegisterPlugInKeys() noexcept
 {
+    // Want of memory is the only way a caption or a path can fail: it ends the registration
+    // where it stands, and what was written stays.
     WideString openCaption;
     WideString mountCaption;
     WideString downloadCaption;
-    OpenVerbCaption(openCaption);
-    MountVerbCaption(mountCaption);
-    DownloadVerbCaption(downloadCaption);
+    if (FAILED(OpenVerbCaption(openCaption)) || FAILED(MountVerbCaption(mountCaption)) ||
+        FAILED(DownloadVerbCaption(downloadCaption))) {
+        return;
+    }
 
     WideString path;
-    WriteStringValue(kHardwareIdentityKeyPath, kHardwareIdentityIcon, kDefaultIconKey, nullptr,
-                     HKEY_CLASSES_ROOT);
-    path.Format(L"%s\\%s", kHardwareIdentityKeyPath, kShellKey);
-    WriteStringValue(path.c_str(), kMediaPlayerCaption, kMediaPlayerVerb, kMuiVerbValue, HKEY_CLASSES_ROOT);
-    path.Format(L"%s\\%s\\%s\\%s", kHardwareIdentityKeyPath, kShellKey, kMediaPlayerVerb, kCommandKey);
-    WriteStringValue(path.c_str(), kMediaPlayerCommand, nullptr, nullptr, HKEY_CLASSES_ROOT);
+    const TreeWriter hardwareIdentity(kHardwareIdentityKeyPath);
+    hardwareIdentity.Write(kHardwareIdentityKeyPath, kHardwareIdentityIcon, kDefaultIconKey, nullptr);
+    if (FAILED(path.Format(L"%s\\%s", kHardwareIdentityKeyPath, kShellKey))) {
+        return;
+    }
+    hardwareIdentity.Write(path.c_str(), kMediaPlayerCaption, kMediaPlayerVerb, kMuiVerbValue);
+    if (FAILED(path.Format(L"%s\\%s\\%s\\%s", kHardwareIdentityKeyPath, kShellKey, kMediaPlayerVerb, kCommandKey))) {
+        return;
+    }
+    hardwareIdentity.Write(path.c_str(), kMediaPlayerCommand, nullptr, nullptr);
 
-    WriteStringValue(kDeviceTypeKeyPath, kDeviceTypeIcon, kDefaultIconKey, nullptr, HKEY_CLASSES_ROOT);
+    const TreeWriter deviceType(kDeviceTypeKeyPath);
+    deviceType.Write(kDeviceTypeKeyPath, kDeviceTypeIcon, kDefaultIconKey, nullptr);
     // The shell key's default value names the Open verb's key: Open is the default verb.
-    WriteStringValue(kDeviceTypeKeyPath, openCaption.c_str(), kShellKey, nullptr, HKEY_CLASSES_ROOT);
-    WriteVerbCommand(path, openCaption.c_str(), kOpenCommand);
-    WriteVerbCommand(path, mountCaption.c_str(), kMountCommand);
-    WriteVerbCommand(path, downloadCaption.c_str(), kDownloadCommand);
+    deviceType.Write(kDeviceTypeKeyPath, openCaption.c_str(), kShellKey, nullptr);
+    const std::pair<const WideString*, const wchar_t*> verbs[] = {
+        {&openCaption, kOpenCommand}, {&mountCaption, kMountCommand}, {&downloadCaption, kDownloadCommand}};
+    for (const auto& [caption, command] : verbs) {
+        if (FAILED(path.Format(L"%s\\%s\\%s\\%s", kDeviceTypeKeyPath, kShellKey, caption->c_str(), kCommandKey))) {
+            return;
+        }
+        deviceType.Write(path.c_str(), command, nullptr, nullptr);
+    }
 }
 
 }  // namespace zorva

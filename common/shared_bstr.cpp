@@ -1,57 +1,60 @@
 #include "common/shared_bstr.h"
 
-#include "common/hresult_error.h"
+#include "common/hresult.h"
 
 #include <climits>
+#include <cwchar>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace zorva {
 namespace {
 
-[[noreturn]] void ThrowLastError()
+HRESULT LastErrorResult() noexcept
 {
     const DWORD error = GetLastError();
     // A failure must never travel as a success code, even if the system left no error.
-    throw HResultError(error != ERROR_SUCCESS ? HResultFromWin32(error) : E_FAIL);
+    return error != ERROR_SUCCESS ? HResultFromWin32(error) : E_FAIL;
 }
 
 }  // namespace
 
-SharedBstr SharedBstr::Adopt(BSTR text)
+HRESULT SharedBstr::Adopt(BSTR text) noexcept
 {
     if (text == nullptr) {
-        throw HResultError(E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
     }
-    SharedBstr result;
-    try {
-        result.holder_ = new Holder{text, 1};
-    } catch (...) {
+    Holder* holder = new (std::nothrow) Holder{text, 1};
+    if (holder == nullptr) {
         SysFreeString(text);
-        throw;
+        return E_OUTOFMEMORY;
     }
-    return result;
+    Release();
+    holder_ = holder;
+    return S_OK;
 }
 
-SharedBstr::SharedBstr(const char* ansi)
+HRESULT SharedBstr::AssignAnsi(const char* ansi) noexcept
 {
     if (ansi == nullptr) {
-        return;
+        Release();
+        return S_OK;
     }
     // The terminator is converted too, so the count includes it.
     const int units = lstrlenA(ansi) + 1;
     const int needed = MultiByteToWideChar(CP_ACP, 0, ansi, units, nullptr, 0);
     if (needed == 0) {
-        ThrowLastError();
+        return LastErrorResult();
     }
-    std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[needed]);
+    const std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[needed]);
     if (!wide) {
-        throw HResultError(E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
     }
     if (MultiByteToWideChar(CP_ACP, 0, ansi, units, wide.get(), needed) == 0) {
-        ThrowLastError();
+        return LastErrorResult();
     }
-    *this = Adopt(SysAllocString(wide.get()));
+    return Adopt(SysAllocString(wide.get()));
 }
 
 SharedBstr::SharedBstr(const SharedBstr& other) noexcept : holder_(other.holder_)
@@ -80,28 +83,30 @@ SharedBstr& SharedBstr::operator=(SharedBstr&& other) noexcept
     return *this;
 }
 
-SharedBstr& SharedBstr::operator=(const wchar_t* text)
+HRESULT SharedBstr::Assign(const wchar_t* text) noexcept
 {
-    if (holder_ == nullptr || text != holder_->text) {
-        *this = Adopt(SysAllocString(text));
+    if (holder_ != nullptr && text == holder_->text) {
+        return S_OK;
     }
-    return *this;
+    return Adopt(SysAllocString(text));
 }
 
-SharedBstr operator+(const wchar_t* left, const SharedBstr& right)
+HRESULT SharedBstr::Concatenate(const wchar_t* left, const SharedBstr& right, SharedBstr& result) noexcept
 {
-    const size_t leftLength = left != nullptr ? wcslen(left) : 0;
+    const size_t leftLength = left != nullptr ? std::wcslen(left) : 0;
     const size_t rightLength = right.Length();
     // SysAllocStringLen counts in UINT and stores the byte length in 32 bits.
     if (leftLength > UINT_MAX / 2 - rightLength) {
-        throw HResultError(E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
     }
     BSTR joined = SysAllocStringLen(nullptr, static_cast<UINT>(leftLength + rightLength));
-    if (joined != nullptr) {
-        CopyMemory(joined, left, leftLength * sizeof(wchar_t));
-        CopyMemory(joined + leftLength, right.get(), rightLength * sizeof(wchar_t));
+    if (joined != nullptr && leftLength != 0) {
+        std::wmemcpy(joined, left, leftLength);
     }
-    return SharedBstr::Adopt(joined);
+    if (joined != nullptr && rightLength != 0) {
+        std::wmemcpy(joined + leftLength, right.get(), rightLength);
+    }
+    return result.Adopt(joined);
 }
 
 void SharedBstr::Release() noexcept

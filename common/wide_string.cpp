@@ -1,7 +1,5 @@
 #include "common/wide_string.h"
 
-#include "common/hresult_error.h"
-
 #include <climits>
 #include <cstdarg>
 #include <cwchar>
@@ -17,30 +15,34 @@ wchar_t FoldAscii(wchar_t c) noexcept
 
 }  // namespace
 
-void WideString::Assign(const wchar_t* text, int length)
+HRESULT WideString::Assign(const wchar_t* text, int length) noexcept
 {
     if (length < 0 || (text == nullptr && length != 0)) {
-        throw HResultError(E_INVALIDARG);
+        return E_INVALIDARG;
     }
-    try {
-        text_.assign(text == nullptr ? L"" : text, static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-        throw HResultError(E_OUTOFMEMORY);
+    std::unique_ptr<wchar_t[]> copy(new (std::nothrow) wchar_t[static_cast<size_t>(length) + 1]);
+    if (!copy) {
+        return E_OUTOFMEMORY;
     }
+    std::wmemcpy(copy.get(), text == nullptr ? L"" : text, static_cast<size_t>(length));
+    copy[length] = L'\0';
+    text_ = std::move(copy);
+    length_ = length;
+    return S_OK;
 }
 
-void WideString::Assign(const wchar_t* text)
+HRESULT WideString::Assign(const wchar_t* text) noexcept
 {
     if (text == nullptr) {
-        throw HResultError(E_INVALIDARG);
+        return E_INVALIDARG;
     }
-    Assign(text, static_cast<int>(wcsnlen(text, INT_MAX)));
+    return Assign(text, static_cast<int>(wcsnlen(text, INT_MAX)));
 }
 
-void WideString::Format(const wchar_t* format, ...)
+HRESULT WideString::Format(const wchar_t* format, ...) noexcept
 {
     if (format == nullptr) {
-        throw HResultError(E_INVALIDARG);
+        return E_INVALIDARG;
     }
     // msvcrt's own _vscwprintf/_vsnwprintf: %s means a wide string there, unlike the
     // C99 wide printf family that mingw substitutes for the standard names.
@@ -49,22 +51,21 @@ void WideString::Format(const wchar_t* format, ...)
     const int length = _vscwprintf(format, args);
     va_end(args);
     if (length < 0) {
-        throw HResultError(E_FAIL);
+        return E_FAIL;
     }
-    std::wstring formatted;
-    try {
-        formatted.resize(static_cast<size_t>(length) + 1);
-    } catch (const std::bad_alloc&) {
-        throw HResultError(E_OUTOFMEMORY);
+    std::unique_ptr<wchar_t[]> formatted(new (std::nothrow) wchar_t[static_cast<size_t>(length) + 1]);
+    if (!formatted) {
+        return E_OUTOFMEMORY;
     }
     va_start(args, format);
-    const int written = _vsnwprintf(&formatted[0], formatted.size(), format, args);
+    const int written = _vsnwprintf(formatted.get(), static_cast<size_t>(length) + 1, format, args);
     va_end(args);
     if (written != length) {
-        throw HResultError(E_FAIL);
+        return E_FAIL;
     }
-    formatted.resize(static_cast<size_t>(length));
-    text_.swap(formatted);
+    text_ = std::move(formatted);
+    length_ = length;
+    return S_OK;
 }
 
 bool WideString::EqualsIgnoringAsciiCase(const wchar_t* other) const noexcept
@@ -72,13 +73,20 @@ bool WideString::EqualsIgnoringAsciiCase(const wchar_t* other) const noexcept
     if (other == nullptr) {
         return false;
     }
-    size_t i = 0;
-    for (; i < text_.size(); ++i) {
-        if (other[i] == L'\0' || FoldAscii(text_[i]) != FoldAscii(other[i])) {
+    const wchar_t* text = c_str();
+    int i = 0;
+    for (; i < length_; ++i) {
+        if (other[i] == L'\0' || FoldAscii(text[i]) != FoldAscii(other[i])) {
             return false;
         }
     }
     return other[i] == L'\0';
+}
+
+bool operator==(const WideString& a, const wchar_t* b) noexcept
+{
+    return b != nullptr && static_cast<size_t>(a.length_) == std::wcslen(b) &&
+           std::wmemcmp(a.c_str(), b, static_cast<size_t>(a.length_)) == 0;
 }
 
 }  // namespace zorva

@@ -90,43 +90,50 @@ const LanguageTag kLanguageTags[] = {
 constexpr int kQueryCapacity = 85;
 
 // Replaces `code` with the system's answer; keeps it when the query fails.
-void QueryLocaleName(LCID locale, LCTYPE type, WideString& code)
+HRESULT QueryLocaleName(LCID locale, LCTYPE type, WideString& code) noexcept
 {
     wchar_t buffer[kQueryCapacity] = {};
-    if (GetLocaleInfoW(locale, type, buffer, kQueryCapacity) != 0) {
-        // A full buffer may lack its terminator; the last unit is never part of the name.
-        buffer[kQueryCapacity - 1] = L'\0';
-        code.Assign(buffer);
+    if (GetLocaleInfoW(locale, type, buffer, kQueryCapacity) == 0) {
+        return S_OK;
     }
+    // A full buffer may lack its terminator; the last unit is never part of the name.
+    buffer[kQueryCapacity - 1] = L'\0';
+    return code.Assign(buffer);
 }
 
 template <typename Select>
-void AssignCaption(WideString& caption, Select select)
+HRESULT AssignCaption(WideString& caption, Select select) noexcept
 {
     WideString tag;
-    ResolveUiLocaleTag(tag);
+    const HRESULT resolved = ResolveUiLocaleTag(tag);
+    if (FAILED(resolved)) {
+        return resolved;
+    }
     for (const CaptionRow& row : kCaptionRows) {
         if (tag.EqualsIgnoringAsciiCase(row.tag)) {
             const Caption& text = select(row);
-            caption.Assign(text.text, text.length);
-            return;
+            return caption.Assign(text.text, text.length);
         }
     }
+    return S_OK;
 }
 
 }  // namespace
 
-void ResolveUiLocaleTag(WideString& tag)
+HRESULT ResolveUiLocaleTag(WideString& tag) noexcept
 {
+    // With these constant texts the only failure left is want of memory.
     WideString country;
     WideString language;
-    country.Assign(L"US", 2);
-    language.Assign(L"en", 2);
-
+    if (FAILED(country.Assign(L"US", 2)) || FAILED(language.Assign(L"en", 2))) {
+        return E_OUTOFMEMORY;
+    }
     // The system's language, not the user's: the registry data serve every user.
     const LCID locale = MAKELCID(GetSystemDefaultUILanguage(), SORT_DEFAULT);
-    QueryLocaleName(locale, LOCALE_SISO3166CTRYNAME, country);
-    QueryLocaleName(locale, LOCALE_SISO639LANGNAME, language);
+    if (FAILED(QueryLocaleName(locale, LOCALE_SISO3166CTRYNAME, country)) ||
+        FAILED(QueryLocaleName(locale, LOCALE_SISO639LANGNAME, language))) {
+        return E_OUTOFMEMORY;
+    }
 
     const wchar_t* resolved = L"EN-US";
     if (language == L"zh") {
@@ -140,22 +147,22 @@ void ResolveUiLocaleTag(WideString& tag)
             }
         }
     }
-    tag.Assign(resolved, 5);
+    return tag.Assign(resolved, 5);
 }
 
-void OpenVerbCaption(WideString& caption)
+HRESULT OpenVerbCaption(WideString& caption) noexcept
 {
-    AssignCaption(caption, [](const CaptionRow& row) -> const Caption& { return row.open; });
+    return AssignCaption(caption, [](const CaptionRow& row) -> const Caption& { return row.open; });
 }
 
-void MountVerbCaption(WideString& caption)
+HRESULT MountVerbCaption(WideString& caption) noexcept
 {
-    AssignCaption(caption, [](const CaptionRow& row) -> const Caption& { return row.mount; });
+    return AssignCaption(caption, [](const CaptionRow& row) -> const Caption& { return row.mount; });
 }
 
-void DownloadVerbCaption(WideString& caption)
+HRESULT DownloadVerbCaption(WideString& caption) noexcept
 {
-    AssignCaption(caption, [](const CaptionRow& row) -> const Caption& { return row.download; });
+    return AssignCaption(caption, [](const CaptionRow& row) -> const Caption& { return row.download; });
 }
 
 }  // namespace zorva

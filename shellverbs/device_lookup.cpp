@@ -6,6 +6,8 @@
 #include <winhttp.h>
 
 #include <cstring>
+#include <cwchar>
+#include <string_view>
 
 namespace zorva {
 namespace {
@@ -13,14 +15,13 @@ namespace {
 // WinHttpCrackUrl's host buffer: a host of 256 characters or more does not fit.
 constexpr DWORD kHostCapacity = 256;
 
+constexpr std::wstring_view kIpv6LiteralSuffix = L".ipv6-literal.net";
+// RFC 6874 writes the zone separator '%' percent-encoded in a URL.
+constexpr std::wstring_view kEncodedZoneSeparator = L"%25";
+
 bool IsAsciiAlphanumeric(wchar_t c) noexcept
 {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
-}
-
-bool IsHostNameCharacter(wchar_t c) noexcept
-{
-    return IsAsciiAlphanumeric(c) || c == L'-' || c == L'_' || c == L'.';
 }
 
 bool IsHexDigit(wchar_t c) noexcept
@@ -28,67 +29,140 @@ bool IsHexDigit(wchar_t c) noexcept
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
 
-// "[fe80::1%4]" -> "fe80--1s4.ipv6-literal.net", the form Windows resolves in UNC paths.
-// An embedded dotted IPv4 tail has no such form: its dots would split the name's labels.
-std::wstring MapIpv6Literal(const std::wstring& literal)
+// Dot-separated labels, none empty, of letters, digits, '-' and '_', each with at least one
+// letter or digit. No trailing dot: "nas." would be the same server under a second name.
+bool IsHostName(std::wstring_view host) noexcept
 {
-    const std::wstring address = literal.substr(1, literal.size() - 2);
-    const size_t zone = address.find(L'%');
-    bool hasColon = false;
-    std::wstring mapped;
-    for (size_t i = 0; i < address.size(); ++i) {
-        const wchar_t c = address[i];
-        if (i < zone) {
-            if (c == L':') {
-                hasColon = true;
-                mapped += L'-';
-            } else if (IsHexDigit(c)) {
-                mapped += c;
-            } else {
-                return {};
+    bool labelHasAlphanumeric = false;
+    for (wchar_t c : host) {
+        if (c == L'.') {
+            if (!labelHasAlphanumeric) {
+                return false;
             }
-        } else if (i == zone) {
-            mapped += L's';
+            labelHasAlphanumeric = false;
         } else if (IsAsciiAlphanumeric(c)) {
-            mapped += c;
-        } else {
-            return {};
+            labelHasAlphanumeric = true;
+        } else if (c != L'-' && c != L'_') {
+            return false;
         }
     }
-    if (!hasColon || zone == address.size() - 1) {
-        return {};
+    return labelHasAlphanumeric;
+}
+
+// Groups of one to four hex digits joined by ':', eight of them, or fewer with one "::".
+// An embedded dotted IPv4 tail is refused: its dots would split the literal name's label.
+bool IsIpv6Address(std::wstring_view address) noexcept
+{
+    size_t i = 0;
+    size_t groups = 0;
+    bool compressed = false;
+    if (address.substr(0, 2) == L"::") {
+        compressed = true;
+        i = 2;
     }
-    return mapped + L".ipv6-literal.net";
+    while (i < address.size()) {
+        const size_t start = i;
+        while (i < address.size() && IsHexDigit(address[i])) {
+            ++i;
+        }
+        if (i == start || i - start > 4) {
+            return false;
+        }
+        ++groups;
+        if (i == address.size()) {
+            break;
+        }
+        if (address[i] != L':' || ++i == address.size()) {
+            return false;
+        }
+        if (address[i] == L':') {
+            if (compressed) {
+                return false;
+            }
+            compressed = true;
+            ++i;
+        }
+    }
+    return compressed ? groups <= 7 : groups == 8;
+}
+
+// "[fe80::1%4]" -> "fe80--1s4.ipv6-literal.net", the form Windows resolves in UNC paths; a
+// leading or trailing "::" gets a "0" so that the name neither starts nor ends with '-'.
+bool MapIpv6Literal(std::wstring_view literal, wchar_t (&uncHost)[kUncHostCapacity]) noexcept
+{
+    std::wstring_view address = literal.substr(1, literal.size() - 2);
+    std::wstring_view zone;
+    bool zoned = false;
+    const size_t separator = address.find(L'%');
+    if (separator != std::wstring_view::npos) {
+        zoned = true;
+        zone = address.substr(separator + 1);
+        if (address.substr(separator, kEncodedZoneSeparator.size()) == kEncodedZoneSeparator) {
+            zone = address.substr(separator + kEncodedZoneSeparator.size());
+        }
+        address = address.substr(0, separator);
+    }
+    if (!IsIpv6Address(address) || (zoned && zone.empty())) {
+        return false;
+    }
+    size_t used = 0;
+    const auto append = [&](wchar_t c) { uncHost[used++] = c; };
+    if (address.front() == L':') {
+        append(L'0');
+    }
+    for (wchar_t c : address) {
+        append(c == L':' ? L'-' : c);
+    }
+    if (address.back() == L':') {
+        append(L'0');
+    }
+    if (zoned) {
+        append(L's');
+        for (wchar_t c : zone) {
+            if (!IsAsciiAlphanumeric(c)) {
+                return false;
+            }
+            append(c);
+        }
+    }
+    for (wchar_t c : kIpv6LiteralSuffix) {
+        append(c);
+    }
+    uncHost[used] = L'\0';
+    return true;
 }
 
 }  // namespace
 
-std::wstring UncHostFromUrlHost(const std::wstring& urlHost)
+bool UncHostFromUrlHost(const wchar_t* urlHost, wchar_t (&uncHost)[kUncHostCapacity]) noexcept
 {
-    if (urlHost.size() > 2 && urlHost.front() == L'[' && urlHost.back() == L']') {
-        return MapIpv6Literal(urlHost);
+    // Longer hosts never come out of WinHttpCrackUrl's buffer; the bound keeps the mapped
+    // form inside `uncHost`.
+    const std::wstring_view host(urlHost, wcsnlen(urlHost, kHostCapacity));
+    if (host.size() >= kHostCapacity) {
+        return false;
     }
-    if (urlHost.empty()) {
-        return {};
+    if (host.size() > 2 && host.front() == L'[' && host.back() == L']') {
+        return MapIpv6Literal(host, uncHost);
     }
-    for (wchar_t c : urlHost) {
-        if (!IsHostNameCharacter(c)) {
-            return {};
-        }
+    if (!IsHostName(host)) {
+        return false;
     }
-    return urlHost;
+    host.copy(uncHost, host.size());
+    uncHost[host.size()] = L'\0';
+    return true;
 }
 
-std::optional<SharedBstr> ExtractDeviceUdn(const char* tail)
+HRESULT ExtractDeviceUdn(const char* tail, SharedBstr& udn) noexcept
 {
-    const char* udn = tail != nullptr ? std::strstr(tail, "uuid:") : nullptr;
-    if (udn == nullptr) {
-        return std::nullopt;
+    const char* start = tail != nullptr ? std::strstr(tail, "uuid:") : nullptr;
+    if (start == nullptr) {
+        return S_FALSE;
     }
-    return SharedBstr(udn);
+    return udn.AssignAnsi(start);
 }
 
-bool FindDeviceHost(const SharedBstr& udn, SharedBstr& host)
+bool FindDeviceHost(const SharedBstr& udn, SharedBstr& host) noexcept
 {
     // Destroyed in reverse: the URL is freed, then the interfaces are released, and the
     // apartment is left last, on every way out.
@@ -108,7 +182,7 @@ bool FindDeviceHost(const SharedBstr& udn, SharedBstr& host)
     }
     UniqueBstr url;
     // The HRESULT says nothing the URL itself does not: a missing URL fails to crack below.
-    documentAccess->GetDocumentURL(url.put());
+    static_cast<void>(documentAccess->GetDocumentURL(url.put()));
 
     wchar_t hostName[kHostCapacity] = {};
     URL_COMPONENTS components = {};
@@ -118,12 +192,8 @@ bool FindDeviceHost(const SharedBstr& udn, SharedBstr& host)
     if (!WinHttpCrackUrl(url.get(), 0, 0, &components)) {
         return false;
     }
-    const std::wstring uncHost = UncHostFromUrlHost(hostName);
-    if (uncHost.empty()) {
-        return false;
-    }
-    host = uncHost.c_str();
-    return true;
+    wchar_t uncHost[kUncHostCapacity];
+    return UncHostFromUrlHost(hostName, uncHost) && SUCCEEDED(host.Assign(uncHost));
 }
 
 }  // namespace zorva

@@ -1,6 +1,6 @@
 #include "shellverbs/verb_actions.h"
 
-#include "common/hresult_error.h"
+#include "common/hresult.h"
 #include "common/product.h"
 #include "common/unique_resource.h"
 #include "shellverbs/device_lookup.h"
@@ -21,7 +21,7 @@ constexpr size_t kCommentCapacity = 128;
 
 }  // namespace
 
-BOOL LaunchShellTarget(const wchar_t* target)
+BOOL LaunchShellTarget(const wchar_t* target) noexcept
 {
     wchar_t empty[] = L"";
     SHELLEXECUTEINFOW info = {};
@@ -39,7 +39,7 @@ BOOL LaunchShellTarget(const wchar_t* target)
     return launched;
 }
 
-HRESULT ConnectPublicShare(BSTR host)
+HRESULT ConnectPublicShare(BSTR host) noexcept
 {
     if (host == nullptr || SysStringLen(host) == 0) {
         return E_INVALIDARG;
@@ -80,21 +80,18 @@ HRESULT ConnectPublicShare(BSTR host)
 
 namespace {
 
-// Resolves the tail's device and hands its host to `act`. Any failure ends the verb
-// silently: nothing may unwind into rundll32.
+// Resolves the tail's device and hands its host to `act`. Any failure, want of memory
+// included, ends the verb silently: rundll32 gets nothing back either way.
 template <typename Act>
-void WithDeviceHost(LPSTR tail, Act act)
+void WithDeviceHost(LPSTR tail, Act act) noexcept
 {
-    try {
-        const std::optional<zorva::SharedBstr> udn = zorva::ExtractDeviceUdn(tail);
-        if (!udn) {
-            return;
-        }
-        zorva::SharedBstr host;
-        if (zorva::FindDeviceHost(*udn, host)) {
-            act(host);
-        }
-    } catch (...) {
+    zorva::SharedBstr udn;
+    if (zorva::ExtractDeviceUdn(tail, udn) != S_OK) {
+        return;
+    }
+    zorva::SharedBstr host;
+    if (zorva::FindDeviceHost(udn, host)) {
+        act(host);
     }
 }
 
@@ -103,20 +100,21 @@ void WithDeviceHost(LPSTR tail, Act act)
 extern "C" void CALLBACK ShellCommandOpen(HWND, HINSTANCE, LPSTR tail, int)
 {
     WithDeviceHost(tail, [](const zorva::SharedBstr& host) {
-        const zorva::SharedBstr root = L"\\\\" + host;
-        zorva::LaunchShellTarget(root.get());
+        zorva::SharedBstr root;
+        if (SUCCEEDED(zorva::SharedBstr::Concatenate(L"\\\\", host, root))) {
+            static_cast<void>(zorva::LaunchShellTarget(root.get()));
+        }
     });
 }
 
 extern "C" void CALLBACK ShellCommandMount(HWND, HINSTANCE, LPSTR tail, int)
 {
-    WithDeviceHost(tail, [](const zorva::SharedBstr& host) { zorva::ConnectPublicShare(host.get()); });
+    WithDeviceHost(tail, [](const zorva::SharedBstr& host) {
+        static_cast<void>(zorva::ConnectPublicShare(host.get()));
+    });
 }
 
 extern "C" void CALLBACK ShellCommandInstall(HWND, HINSTANCE, LPSTR, int)
 {
-    try {
-        zorva::LaunchShellTarget(zorva::kDownloadPageUrl);
-    } catch (...) {
-    }
+    static_cast<void>(zorva::LaunchShellTarget(zorva::kDownloadPageUrl));
 }

@@ -7,12 +7,12 @@
 namespace zorva {
 
 // Opens a path or URL through the shell, with no error UI; returns ShellExecuteExW's BOOL.
-BOOL LaunchShellTarget(const wchar_t* target);
+BOOL LaunchShellTarget(const wchar_t* target) noexcept;
 
 // Connects "\\<host>\Public" to a drive letter the system chooses, with the user's default
 // credentials and no UI. E_INVALIDARG for an empty host; an error, with no connection
 // attempt, for a host too long for the remote name.
-HRESULT ConnectPublicShare(BSTR host);
+HRESULT ConnectPublicShare(BSTR host) noexcept;
 
 }  // namespace zorva
 

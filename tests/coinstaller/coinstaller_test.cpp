@@ -7,6 +7,7 @@
 #include "support/iat_patch.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
+#include "support/standins_control.h"
 #include "support/zorva_dll.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +233,31 @@ TEST_P(CoInstallerRequests, InstallWritesBothTreesEvenWhenTheOldOnesResistRemova
     expected[L"shell\\Zzz"];
     EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(expected));
     EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))));
+}
+
+// A registry link in a tree that refuses deletion survives the removal, and the
+// registration that follows must not write through it: every key and value it would make
+// would land wherever the link points.
+TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
+{
+    const std::wstring victim = L"Software\\ZorvaTestVictim";
+    RegistryGuard victimGuard(HKEY_LOCAL_MACHINE, victim);
+    SetString(HKEY_LOCAL_MACHINE, victim + L"\\kept", nullptr, L"victim");
+    const RegTree victimBefore = SnapshotTree(HKEY_LOCAL_MACHINE, victim);
+
+    for (const std::wstring& link : {kDeviceTypePath, kDeviceTypePath + L"\\shell"}) {
+        SCOPED_TRACE(testing::Message() << "link at " << Narrow(link));
+        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
+        CreateLink(HKEY_CLASSES_ROOT, link, NativePath(HKEY_LOCAL_MACHINE, victim));
+        {
+            DenyDelete resisting(HKEY_CLASSES_ROOT, link);
+            EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+        }
+        EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_LOCAL_MACHINE, victim)), DescribeTree(victimBefore));
+        EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(ExpectedHardwareIdentityTree()));
+    }
+    // Below a link in its place the device-type key itself is still written.
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\DefaultIcon"));
 }
 
 // --- Registration failures --------------------------------------------------------------

@@ -5,11 +5,16 @@
 
 #include "coinstaller/key_removal.h"
 #include "common/unique_resource.h"
+#include "support/case_name.h"
 #include "support/plugin_trees.h"
+#include "support/processes.h"
 #include "support/registry_guard.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -339,5 +344,147 @@ TEST_F(KeyRemoval, EmptyPathLeavesTheRootAndItsSubkeysAlone)
     zorva::DeleteKeyTree(Root(), storage.data() + 1);
     EXPECT_EQ(DescribeTree(Everything()), DescribeTree(before));
 }
+
+// --- Hostile trees ------------------------------------------------------------------------
+//
+// Trees that hold what no Win32 call makes or expects: registry links (to a key outside the
+// tree, to an ancestor, to the tree itself, to nothing), names with a NUL, and plenty of
+// ordinary oddities. Whatever the tree holds, the removal must end, must leave everything
+// outside the named tree ("Tree") exactly as it was (links are never followed, by the
+// removal or by the snapshots), and may leave inside only what resisted.
+
+class HostileTrees;
+
+struct HostileCase {
+    const char* name;
+    std::function<void(HostileTrees&)> plant;
+    bool removed;                            // the result, and whether "Tree" is gone
+    std::vector<std::wstring> survivors;     // the keys left below the scratch root's "Tree"
+};
+
+class HostileTrees : public KeyRemoval, public testing::WithParamInterface<HostileCase> {
+public:
+    // What links point at: a tree outside the named one, and the scratch root itself.
+    std::wstring Outside() const { return NativePath(Root(), L"Victim"); }
+    std::wstring Parent() const { return NativePath(Root(), L""); }
+    std::wstring Named() const { return NativePath(Root(), L"Tree"); }
+
+    void Link(const std::wstring& path, const std::wstring& target) { CreateLink(Root(), path, target); }
+    void Resisting(const std::wstring& path) { resisting_.push_back(std::make_unique<DenyDelete>(Root(), path)); }
+    void PlantTree(const RegTree& tree) { Plant(tree); }
+    void ChildNamed(const std::wstring& parent, const std::wstring& name) { CreateChildNamed(Root(), parent, name); }
+
+    // The keys below the scratch root's "Tree", "Tree" included.
+    std::set<std::wstring> KeysOfTheTree() const
+    {
+        std::set<std::wstring> keys;
+        for (const auto& [path, values] : Everything()) {
+            if (path == L"Tree" || path.compare(0, 5, L"Tree\\") == 0) {
+                keys.insert(path);
+            }
+        }
+        return keys;
+    }
+
+protected:
+    // Destroyed before the scratch guard restores the registry, so that it can.
+    std::vector<std::unique_ptr<DenyDelete>> resisting_;
+};
+
+const RegTree kVictim = {{L"Victim", {{L"v", StringValue(L"victim")}}},
+                         {L"Victim\\a", {{L"", StringValue(L"a")}}},
+                         {L"Victim\\b\\c", {}},
+                         {L"Tree2\\x", {}},
+                         {L"Tre", {}}};
+
+const HostileCase kHostileCases[] = {
+    {"LinkToAKeyOutside",
+     [](HostileTrees& t) {
+         t.PlantTree({{L"Tree\\a", {}}, {L"Tree\\m", {}}});
+         t.Link(L"Tree\\m\\Link", t.Outside());
+     },
+     true,
+     {}},
+    {"LinkToTheParentOfTheTree", [](HostileTrees& t) { t.Link(L"Tree\\Link", t.Parent()); }, true, {}},
+    {"LinkToTheTreeItself",
+     [](HostileTrees& t) {
+         t.PlantTree({{L"Tree\\a", {}}});
+         t.Link(L"Tree\\a\\Link", t.Named());
+     },
+     true,
+     {}},
+    {"DanglingLink", [](HostileTrees& t) { t.Link(L"Tree\\Link", t.Parent() + L"\\Nowhere"); }, true, {}},
+    {"NamedKeyIsALink", [](HostileTrees& t) { t.Link(L"Tree", t.Outside()); }, true, {}},
+    // A link that resists is a key that cannot be deleted: the removal stops there, and
+    // its target is neither entered nor touched.
+    {"LinkThatResists",
+     [](HostileTrees& t) {
+         t.PlantTree({{L"Tree\\a\\x", {}}, {L"Tree\\c", {}}});
+         t.Link(L"Tree\\b", t.Outside());
+         t.Resisting(L"Tree\\b");
+     },
+     false,
+     {L"Tree", L"Tree\\b", L"Tree\\c"}},
+    {"NamedLinkThatResists",
+     [](HostileTrees& t) {
+         t.Link(L"Tree", t.Outside());
+         t.Resisting(L"Tree");
+     },
+     false,
+     {L"Tree"}},
+    // A NUL-terminated path cannot name these: the first is given up on where it stands
+    // ("b" comes before it, "c" after), and a name that starts with a NUL would otherwise
+    // name the parent itself.
+    {"NulInAName",
+     [](HostileTrees& t) {
+         t.PlantTree({{L"Tree\\a\\x", {}}, {L"Tree\\b", {}}, {L"Tree\\c", {}}});
+         t.ChildNamed(L"Tree", std::wstring(L"b\0c", 3));
+     },
+     false,
+     {L"Tree", std::wstring(L"Tree\\b\0c", 8), L"Tree\\c"}},
+    {"NulFirstInAName",
+     [](HostileTrees& t) { t.ChildNamed(L"Tree\\a", std::wstring(L"\0x", 2)); },
+     false,
+     {L"Tree", L"Tree\\a", std::wstring(L"Tree\\a\\\0x", 9)}},
+    {"OddNames",
+     [](HostileTrees& t) {
+         t.PlantTree({{L"Tree\\a/b", {}},
+                      {L"Tree\\cr\r\nlf", {{L"", StringValue(L"x")}}},
+                      {std::wstring(L"Tree\\lone\xD800surrogate"), {}},
+                      {L"Tree\\" + std::wstring(255, L'n') + L"\\" + std::wstring(255, L'm'), {}},
+                      {L"Tree\\ .. \\.", {}}});
+     },
+     true,
+     {}},
+    {"ThousandChildren",
+     [](HostileTrees& t) {
+         RegTree tree;
+         for (int i = 0; i < 1000; ++i) {
+             tree[L"Tree\\child" + std::to_wstring(i)];
+         }
+         t.PlantTree(tree);
+     },
+     true,
+     {}},
+};
+
+TEST_P(HostileTrees, RemovalEndsAndNeverActsOutsideTheNamedTree)
+{
+    Plant(kVictim);
+    GetParam().plant(*this);
+    const RegTree outside = WithoutSubtree(Everything(), L"Tree");
+
+    bool result = false;
+    RunWithDeadline([&] { result = zorva::RemovePlugInKeys(Root(), L"Tree"); }, 60000,
+                    std::string("removing the tree of case ") + GetParam().name);
+
+    EXPECT_EQ(result, GetParam().removed);
+    EXPECT_EQ(DescribeTree(WithoutSubtree(Everything(), L"Tree")), DescribeTree(outside));
+    const std::set<std::wstring> survivors(GetParam().survivors.begin(), GetParam().survivors.end());
+    EXPECT_EQ(KeysOfTheTree(), survivors);
+    resisting_.clear();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileTrees, testing::ValuesIn(kHostileCases), zorva_test::CaseName());
 
 }  // namespace

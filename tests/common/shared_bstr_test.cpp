@@ -1,4 +1,3 @@
-#include "common/hresult_error.h"
 #include "common/shared_bstr.h"
 
 #include <gtest/gtest.h>
@@ -14,29 +13,36 @@ std::wstring Text(const SharedBstr& value)
     return std::wstring(value.get(), value.Length());
 }
 
+SharedBstr FromAnsi(const char* ansi)
+{
+    SharedBstr value;
+    EXPECT_EQ(value.AssignAnsi(ansi), S_OK);
+    return value;
+}
+
 TEST(SharedBstr, AnsiTextIsConvertedThroughTheAnsiCodePage)
 {
     // The suite runs with code page 1252, where 0xE9 is U+00E9.
     ASSERT_EQ(GetACP(), 1252u);
-    const SharedBstr udn("uuid:caf\xe9 ");
+    const SharedBstr udn = FromAnsi("uuid:caf\xe9 ");
     EXPECT_EQ(Text(udn), L"uuid:caf\u00e9 ");
     EXPECT_EQ(udn.Length(), 10u);
 }
 
 TEST(SharedBstr, NullAnsiTextHoldsNoString)
 {
-    const SharedBstr none(static_cast<const char*>(nullptr));
+    const SharedBstr none = FromAnsi(nullptr);
     EXPECT_EQ(none.get(), nullptr);
     EXPECT_EQ(none.Length(), 0u);
 }
 
 TEST(SharedBstr, CopiesShareOneStringUntilOneIsAssigned)
 {
-    SharedBstr first("abc");
+    SharedBstr first = FromAnsi("abc");
     SharedBstr second = first;
     EXPECT_EQ(first.get(), second.get());
 
-    second = L"xyz";
+    ASSERT_EQ(second.Assign(L"xyz"), S_OK);
     EXPECT_NE(first.get(), second.get());
     EXPECT_EQ(Text(first), L"abc");
     EXPECT_EQ(Text(second), L"xyz");
@@ -44,20 +50,22 @@ TEST(SharedBstr, CopiesShareOneStringUntilOneIsAssigned)
 
 TEST(SharedBstr, AssigningTheHeldStringKeepsIt)
 {
-    SharedBstr value("abc");
+    SharedBstr value = FromAnsi("abc");
     const BSTR held = value.get();
-    value = held;
+    ASSERT_EQ(value.Assign(held), S_OK);
     EXPECT_EQ(value.get(), held);
     EXPECT_EQ(Text(value), L"abc");
 }
 
 TEST(SharedBstr, ConcatenationMakesANewString)
 {
-    const SharedBstr host("192.168.1.20");
-    const SharedBstr root = L"\\\\" + host;
+    const SharedBstr host = FromAnsi("192.168.1.20");
+    SharedBstr root;
+    ASSERT_EQ(SharedBstr::Concatenate(L"\\\\", host, root), S_OK);
     EXPECT_EQ(Text(root), L"\\\\192.168.1.20");
     EXPECT_EQ(Text(host), L"192.168.1.20");
-    EXPECT_EQ(Text(L"\\\\" + SharedBstr()), L"\\\\");
+    ASSERT_EQ(SharedBstr::Concatenate(L"\\\\", SharedBstr(), root), S_OK);
+    EXPECT_EQ(Text(root), L"\\\\");
 }
 
 TEST(SharedBstr, TheLastCopyFreesTheString)
@@ -66,7 +74,7 @@ TEST(SharedBstr, TheLastCopyFreesTheString)
     // outlives the original must still read the text.
     SharedBstr survivor;
     {
-        SharedBstr original("kept");
+        SharedBstr original = FromAnsi("kept");
         survivor = original;
     }
     EXPECT_EQ(Text(survivor), L"kept");

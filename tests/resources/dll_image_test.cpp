@@ -75,7 +75,7 @@ TEST_F(DllImage, ExportsExactlyTheFiveEntryPointsUnderItsModuleName)
 
 TEST_F(DllImage, ImportsSystemDllsOnly)
 {
-    const std::set<std::string> system = {"advapi32.dll", "kernel32.dll", "mpr.dll",     "msvcrt.dll", "ole32.dll",
+    const std::set<std::string> system = {"advapi32.dll", "kernel32.dll", "mpr.dll",     "msvcrt.dll", "ntdll.dll", "ole32.dll",
                                           "oleaut32.dll", "setupapi.dll", "shell32.dll", "winhttp.dll"};
     const auto& directory = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     ASSERT_NE(directory.VirtualAddress, 0u);

@@ -65,12 +65,10 @@ TEST_P(ExtractDeviceUdn, YieldsTheTextFromTheFirstLowerCaseUuid)
 {
     ASSERT_EQ(GetACP(), 1252u) << "the suite runs under LC_ALL=en_US.UTF-8";
     const TailCase& c = GetParam();
-    const std::optional<SharedBstr> udn = zorva::ExtractDeviceUdn(c.tail);
-    ASSERT_EQ(udn.has_value(), c.udn.has_value());
-    if (udn) {
-        // All units of the BSTR: a terminator counted into its length would show here.
-        EXPECT_EQ(Text(*udn), *c.udn);
-    }
+    SharedBstr udn;
+    ASSERT_EQ(zorva::ExtractDeviceUdn(c.tail, udn), c.udn ? S_OK : S_FALSE);
+    // All units of the BSTR: a terminator counted into its length would show here.
+    EXPECT_EQ(Text(udn), c.udn.value_or(L""));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tails, ExtractDeviceUdn, testing::ValuesIn(kTailCases),
@@ -97,9 +95,23 @@ const HostCase kHostCases[] = {
     {"Ipv6Literal", L"[fe80::1]", L"fe80--1.ipv6-literal.net"},
     {"Ipv6FullForm", L"[2001:db8:0:0:0:0:0:1]", L"2001-db8-0-0-0-0-0-1.ipv6-literal.net"},
     {"Ipv6Compressed", L"[2001:db8::20]", L"2001-db8--20.ipv6-literal.net"},
-    {"Ipv6Loopback", L"[::1]", L"--1.ipv6-literal.net"},
+    // A name neither starts nor ends with '-': a leading or trailing "::" gets a "0".
+    {"Ipv6Loopback", L"[::1]", L"0--1.ipv6-literal.net"},
+    {"Ipv6TrailingCompression", L"[fe80::]", L"fe80--0.ipv6-literal.net"},
+    {"Ipv6Unspecified", L"[::]", L"0--0.ipv6-literal.net"},
     {"Ipv6WithZone", L"[fe80::1%4]", L"fe80--1s4.ipv6-literal.net"},
+    // RFC 6874: in a URL the zone separator is written "%25".
+    {"Ipv6WithEncodedZone", L"[fe80::1%254]", L"fe80--1s4.ipv6-literal.net"},
+    {"LabelsWithHyphenAndUnderscore", L"nas-1.a_b.-c", L"nas-1.a_b.-c"},
     {"Empty", L"", L""},
+    {"Dot", L".", L""},
+    {"TwoDots", L"..", L""},
+    {"ThreeDots", L"...", L""},
+    {"LeadingDot", L".nas", L""},
+    {"TrailingDot", L"nas.", L""},
+    {"EmptyLabel", L"a..b", L""},
+    {"LabelWithoutLetterOrDigit", L"nas.-_", L""},
+    {"HyphenOnly", L"-", L""},
     {"Backslash", L"a\\b", L""},
     {"ShareInHost", L"evil\\share\\x", L""},
     {"Slash", L"a/b", L""},
@@ -114,6 +126,13 @@ const HostCase kHostCases[] = {
     {"Ipv6WithDottedIpv4Tail", L"[::ffff:192.168.1.20]", L""},
     {"Ipv6NonHexDigit", L"[fe80::g1]", L""},
     {"Ipv6EmptyZone", L"[fe80::1%]", L""},
+    {"Ipv6EmptyEncodedZone", L"[fe80::1%25]", L""},
+    {"Ipv6TwoCompressions", L"[1::2::3]", L""},
+    {"Ipv6GroupTooLong", L"[12345::1]", L""},
+    {"Ipv6SingleLeadingColon", L"[:1::2]", L""},
+    {"Ipv6SingleTrailingColon", L"[1::2:]", L""},
+    {"Ipv6TooFewGroups", L"[1:2:3:4:5:6:7]", L""},
+    {"Ipv6TooManyGroups", L"[1:2:3:4:5:6:7:8:9]", L""},
     {"Ipv6ZoneWithBackslash", L"[fe80::1%a\\b]", L""},
     {"Ipv6TextAfterBracket", L"[fe80::1]x", L""},
 };
@@ -122,7 +141,9 @@ class UncHostFromUrlHost : public testing::TestWithParam<HostCase> {};
 
 TEST_P(UncHostFromUrlHost, KeepsSafeNamesMapsIpv6AndRefusesTheRest)
 {
-    EXPECT_EQ(zorva::UncHostFromUrlHost(GetParam().urlHost), GetParam().uncHost);
+    wchar_t uncHost[zorva::kUncHostCapacity];
+    const bool usable = zorva::UncHostFromUrlHost(GetParam().urlHost, uncHost);
+    EXPECT_EQ(usable ? std::wstring(uncHost) : std::wstring(), GetParam().uncHost);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, UncHostFromUrlHost, testing::ValuesIn(kHostCases),
@@ -156,7 +177,8 @@ LookupOutcome LookUp(const std::string& udnText, Apartment apartment = Apartment
             callers.emplace(model);
         }
         {
-            const SharedBstr udn(udnText.c_str());
+            SharedBstr udn;
+            EXPECT_EQ(udn.AssignAnsi(udnText.c_str()), S_OK);
             SharedBstr host;
             outcome.found = zorva::FindDeviceHost(udn, host);
             outcome.hostHeldNoString = host.get() == nullptr;

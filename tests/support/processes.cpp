@@ -2,6 +2,7 @@
 
 #include "common/unique_resource.h"
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -92,6 +93,25 @@ DWORD RunAndWait(const std::wstring& commandLine)
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     return exitCode;
+}
+
+void RunWithDeadline(const std::function<void()>& work, DWORD milliseconds, const std::string& what)
+{
+    const auto run = [](void* parameter) -> DWORD {
+        (*static_cast<const std::function<void()>*>(parameter))();
+        return 0;
+    };
+    const zorva::UniqueHandle thread(
+        CreateThread(nullptr, 0, run, const_cast<std::function<void()>*>(&work), 0, nullptr));
+    if (!thread) {
+        Fail("CreateThread", GetLastError());
+    }
+    if (WaitForSingleObject(thread.get(), milliseconds) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "HANG: %s did not finish within %lu ms\n", what.c_str(),
+                     static_cast<unsigned long>(milliseconds));
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 4);
+    }
 }
 
 }  // namespace zorva_test

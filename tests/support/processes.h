@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace zorva_test {
@@ -14,5 +15,10 @@ namespace zorva_test {
 // its descendants have exited. Returns the program's exit code. Throws std::runtime_error
 // when the program cannot be started or the processes do not end within a minute.
 DWORD RunAndWait(const std::wstring& commandLine);
+
+// Runs `work` on a thread of its own and waits for it. A thread that has not finished
+// within `milliseconds` is a hang: the process reports `what` and ends with exit code 4,
+// so that a hang fails the suite instead of stalling it.
+void RunWithDeadline(const std::function<void()>& work, DWORD milliseconds, const std::string& what);
 
 }  // namespace zorva_test

@@ -3,11 +3,18 @@
 #include "common/unique_resource.h"
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+
+extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+extern "C" NTSTATUS NTAPI NtQueryKey(HANDLE key, int infoClass, PVOID info, ULONG size, PULONG written);
+extern "C" NTSTATUS NTAPI NtCreateKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, ULONG index,
+                                      PUNICODE_STRING className, ULONG options, PULONG disposition);
 
 namespace zorva_test {
 namespace {
@@ -23,6 +30,19 @@ void Check(LSTATUS status, const char* what)
 std::wstring Join(const std::wstring& parent, const std::wstring& child)
 {
     return parent.empty() ? child : child.empty() ? parent : parent + L"\\" + child;
+}
+
+// The child by its exact name (which may hold any character, a NUL included), a link as the
+// link: snapshots and clean-ups of hostile trees must neither miss a key nor leave the tree.
+LSTATUS OpenChild(HKEY parent, const std::wstring& name, REGSAM access, zorva::UniqueHkey& child)
+{
+    UNICODE_STRING counted;
+    counted.Buffer = const_cast<wchar_t*>(name.data());
+    counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    counted.MaximumLength = counted.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE | OBJ_OPENLINK, parent, nullptr);
+    return RtlNtStatusToDosError(NtOpenKey(reinterpret_cast<PHANDLE>(child.put()), access, &attributes));
 }
 
 void SnapshotKey(HKEY key, const std::wstring& relative, RegTree& tree)
@@ -49,20 +69,38 @@ void SnapshotKey(HKEY key, const std::wstring& relative, RegTree& tree)
     }
     for (const std::wstring& name : SubkeyNames(key)) {
         zorva::UniqueHkey child;
-        Check(RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, child.put()), "RegOpenKeyExW");
+        Check(OpenChild(key, name, KEY_READ, child), "NtOpenKey");
         SnapshotKey(child.get(), Join(relative, name), tree);
     }
 }
 
+// Deletes the key and everything below it, a link as the link.
+LSTATUS DeleteKeyAndSubkeys(HKEY key)
+{
+    for (const std::wstring& name : SubkeyNames(key)) {
+        zorva::UniqueHkey child;
+        const LSTATUS opened = OpenChild(key, name, KEY_READ | DELETE, child);
+        if (opened != ERROR_SUCCESS) {
+            return opened;
+        }
+        const LSTATUS deleted = DeleteKeyAndSubkeys(child.get());
+        if (deleted != ERROR_SUCCESS) {
+            return deleted;
+        }
+    }
+    return RtlNtStatusToDosError(NtDeleteKey(key));
+}
+
 // DeleteTree without the exception: the first failure, ERROR_SUCCESS also when there was
-// no such key.
+// no such key. Unlike RegDeleteTreeW it never follows a link, whatever the tree holds.
 LSTATUS RemoveTree(HKEY root, const std::wstring& path)
 {
-    LSTATUS status = RegDeleteTreeW(root, path.c_str());
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteKeyW(root, path.c_str());
+    zorva::UniqueHkey key;
+    const LSTATUS opened = RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, key.put());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : opened;
     }
-    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    return DeleteKeyAndSubkeys(key.get());
 }
 
 }  // namespace
@@ -89,7 +127,7 @@ RegTree SnapshotTree(HKEY root, const std::wstring& path)
 {
     RegTree tree;
     zorva::UniqueHkey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, key.put()) != ERROR_SUCCESS) {
         return tree;
     }
     SnapshotKey(key.get(), L"", tree);
@@ -149,7 +187,52 @@ std::vector<std::wstring> SubkeyNames(HKEY key)
 bool KeyExists(HKEY root, const std::wstring& path)
 {
     zorva::UniqueHkey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::wstring NativePath(HKEY root, const std::wstring& path)
+{
+    zorva::UniqueHkey key;
+    Check(RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, key.put()), "RegOpenKeyExW");
+    // KEY_NAME_INFORMATION: the name's byte count, then the name.
+    struct {
+        ULONG length;
+        wchar_t name[2048];
+    } info = {};
+    ULONG size = 0;
+    constexpr int kKeyNameInformation = 3;
+    Check(RtlNtStatusToDosError(NtQueryKey(key.get(), kKeyNameInformation, &info, sizeof(info), &size)),
+          "NtQueryKey");
+    return std::wstring(info.name, info.length / sizeof(wchar_t));
+}
+
+void CreateLink(HKEY root, const std::wstring& path, const std::wstring& target)
+{
+    zorva::UniqueHkey link;
+    Check(RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, link.put(),
+                          nullptr),
+          "RegCreateKeyExW(REG_OPTION_CREATE_LINK)");
+    // The target's native path, without its terminator.
+    Check(RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                         static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+          "RegSetValueExW(SymbolicLinkValue)");
+}
+
+void CreateChildNamed(HKEY root, const std::wstring& parent, const std::wstring& name)
+{
+    zorva::UniqueHkey parentKey;
+    Check(RegCreateKeyExW(root, parent.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, parentKey.put(), nullptr),
+          "RegCreateKeyExW");
+    UNICODE_STRING counted;
+    counted.Buffer = const_cast<wchar_t*>(name.data());
+    counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    counted.MaximumLength = counted.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, parentKey.get(), nullptr);
+    zorva::UniqueHkey child;
+    Check(RtlNtStatusToDosError(NtCreateKey(reinterpret_cast<PHANDLE>(child.put()), KEY_ALL_ACCESS, &attributes, 0,
+                                            nullptr, 0, nullptr)),
+          "NtCreateKey");
 }
 
 void CreateKey(HKEY root, const std::wstring& path)
@@ -242,7 +325,7 @@ LSTATUS ApplySecurity(HKEY root, const std::wstring& path, const wchar_t* sddl, 
     const REGSAM access = ((what & DACL_SECURITY_INFORMATION) != 0 ? WRITE_DAC : 0) |
                           ((what & OWNER_SECURITY_INFORMATION) != 0 ? WRITE_OWNER : 0);
     zorva::UniqueHkey key;
-    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, access, key.put());
+    LSTATUS status = RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, access, key.put());
     if (status == ERROR_SUCCESS) {
         status = RegSetKeySecurity(key.get(), what, descriptor);
     }

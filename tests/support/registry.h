@@ -27,7 +27,8 @@ RegValue StringValue(const std::wstring& text);
 std::wstring CodeUnits(const RegValue& value);
 
 // A key tree, flattened: the path of each key relative to the snapshot's root ("" for the
-// root itself) mapped to its values by name ("" is the default value).
+// root itself) mapped to its values by name ("" is the default value). A registry link is
+// a key like any other here, with its SymbolicLinkValue: links are never followed.
 using RegTree = std::map<std::wstring, std::map<std::wstring, RegValue>>;
 
 // Reads the whole tree below root\path; empty when the key does not exist.
@@ -46,9 +47,18 @@ bool RestoreTree(HKEY root, const std::wstring& path, const RegTree& tree);
 std::vector<std::wstring> SubkeyNames(HKEY key);
 
 bool KeyExists(HKEY root, const std::wstring& path);
+
+// The key's name in the native namespace ("\REGISTRY\MACHINE\..."), the form a link's
+// target takes.
+std::wstring NativePath(HKEY root, const std::wstring& path);
+// Makes root\path a registry link to `target`, a native path (which need not exist).
+void CreateLink(HKEY root, const std::wstring& path, const std::wstring& target);
+// Creates a subkey of root\parent with any name the native API takes: an embedded NUL, a
+// NUL first. Win32 calls cannot make these.
+void CreateChildNamed(HKEY root, const std::wstring& parent, const std::wstring& name);
 void CreateKey(HKEY root, const std::wstring& path);
 void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text);
-// Deletes root\path with everything below it, if it exists.
+// Deletes root\path with everything below it, if it exists; a link as the link.
 void DeleteTree(HKEY root, const std::wstring& path);
 
 // `tree` without the key at `path` (relative to the tree's root) and everything below it.

@@ -2,21 +2,7 @@
 
 #include <windows.h>
 
-#include <exception>
-
 namespace zorva {
-
-// The exception that the library's string types throw: it carries one COM status code.
-class HResultError : public std::exception {
-public:
-    explicit HResultError(HRESULT code) noexcept : code_(code) {}
-
-    HRESULT Code() const noexcept { return code_; }
-    const char* what() const noexcept override { return "HRESULT failure"; }
-
-private:
-    HRESULT code_;
-};
 
 // Same mapping as the SDK macro: a positive Win32 code becomes 0x8007xxxx; zero and codes
 // that already have the top bit set pass unchanged.
