@@ -1,10 +1,11 @@
 #include "common/shared_bstr.h"
 
+#include "common/heap.h"
 #include "common/hresult.h"
 
 #include <climits>
 #include <cwchar>
-#include <memory>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -25,13 +26,13 @@ HRESULT SharedBstr::Adopt(BSTR text) noexcept
     if (text == nullptr) {
         return E_OUTOFMEMORY;
     }
-    Holder* holder = new (std::nothrow) Holder{text, 1};
-    if (holder == nullptr) {
+    void* memory = std::malloc(sizeof(Holder));
+    if (memory == nullptr) {
         SysFreeString(text);
         return E_OUTOFMEMORY;
     }
     Release();
-    holder_ = holder;
+    holder_ = new (memory) Holder{text, 1};
     return S_OK;
 }
 
@@ -47,7 +48,7 @@ HRESULT SharedBstr::AssignAnsi(const char* ansi) noexcept
     if (needed == 0) {
         return LastErrorResult();
     }
-    const std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[needed]);
+    const HeapArray<wchar_t> wide = AllocateArray<wchar_t>(static_cast<size_t>(needed));
     if (!wide) {
         return E_OUTOFMEMORY;
     }
@@ -113,7 +114,8 @@ void SharedBstr::Release() noexcept
 {
     if (holder_ != nullptr && InterlockedDecrement(&holder_->references) == 0) {
         SysFreeString(holder_->text);
-        delete holder_;
+        holder_->~Holder();
+        std::free(holder_);
     }
     holder_ = nullptr;
 }

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cwchar>
-#include <new>
+#include <utility>
 
 namespace zorva {
 namespace {
@@ -20,7 +20,7 @@ HRESULT WideString::Assign(const wchar_t* text, int length) noexcept
     if (length < 0 || (text == nullptr && length != 0)) {
         return E_INVALIDARG;
     }
-    std::unique_ptr<wchar_t[]> copy(new (std::nothrow) wchar_t[static_cast<size_t>(length) + 1]);
+    HeapArray<wchar_t> copy = AllocateArray<wchar_t>(static_cast<size_t>(length) + 1);
     if (!copy) {
         return E_OUTOFMEMORY;
     }
@@ -53,7 +53,7 @@ HRESULT WideString::Format(const wchar_t* format, ...) noexcept
     if (length < 0) {
         return E_FAIL;
     }
-    std::unique_ptr<wchar_t[]> formatted(new (std::nothrow) wchar_t[static_cast<size_t>(length) + 1]);
+    HeapArray<wchar_t> formatted = AllocateArray<wchar_t>(static_cast<size_t>(length) + 1);
     if (!formatted) {
         return E_OUTOFMEMORY;
     }

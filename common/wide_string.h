@@ -1,8 +1,8 @@
 #pragma once
 
-#include <windows.h>
+#include "common/heap.h"
 
-#include <memory>
+#include <windows.h>
 
 namespace zorva {
 
@@ -36,7 +36,7 @@ public:
     friend bool operator==(const WideString& a, const wchar_t* b) noexcept;
 
 private:
-    std::unique_ptr<wchar_t[]> text_;
+    HeapArray<wchar_t> text_;
     int length_ = 0;
 };
 
