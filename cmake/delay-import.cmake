@@ -1,0 +1,24 @@
+# Delay-import libraries, made with binutils' dlltool from the few functions the library
+# takes from each system DLL. A DLL linked against one is loaded only when one of those
+# functions is first called; until then it costs the process nothing.
+
+find_program(ZORVA_DLLTOOL ${ZORVA_MINGW_PREFIX}-dlltool REQUIRED)
+
+# zorva_delay_import(<target> <dll> <function>...): links <target> against a delay-import
+# library of <dll> (a name without ".dll") that offers exactly these functions.
+function(zorva_delay_import target dll)
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/delay-${dll}.def)
+    set(lib ${CMAKE_CURRENT_BINARY_DIR}/libdelay-${dll}.a)
+    list(JOIN ARGN "\n    " exports)
+    file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY ${dll}.dll\nEXPORTS\n    ${exports}\n")
+    # dlltool names the library's internal symbols after the output path: a relative one
+    # keeps the build directory out of them.
+    add_custom_command(OUTPUT ${lib}
+        COMMAND ${ZORVA_DLLTOOL} --input-def delay-${dll}.def --output-delaylib libdelay-${dll}.a
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+        DEPENDS ${def}
+        COMMENT "Delay-import library of ${dll}.dll")
+    add_custom_target(${target}_delay_${dll} DEPENDS ${lib})
+    add_dependencies(${target} ${target}_delay_${dll})
+    target_link_libraries(${target} PRIVATE ${lib})
+endfunction()
