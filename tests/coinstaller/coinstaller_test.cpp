@@ -4,8 +4,8 @@
 
 #include "test_device.h"
 #include "support/case_name.h"
-#include "support/iat_patch.h"
 #include "support/plugin_trees.h"
+#include "support/recorder.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
@@ -41,16 +41,6 @@ std::string DescribeKey(const std::wstring& path)
     return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, path));
 }
 
-// The counting stand-ins for the SetupAPI calls of the finish-install step.
-decltype(&SetupDiSetDeviceInstallParamsW) g_realSetParams = nullptr;
-int g_setParamsCalls = 0;
-
-BOOL WINAPI CountingSetParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
-{
-    ++g_setParamsCalls;
-    return g_realSetParams(set, data, params);
-}
-
 BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W)
 {
     SetLastError(ERROR_INVALID_USER_BUFFER);
@@ -62,14 +52,16 @@ LANGID WINAPI GermanUiLanguage()
     return MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
 }
 
-bool IsRegistryFunction(const char*, const char* function)
+// The calls a request made, but for the delay-loading of SetupAPI.
+std::vector<std::string> CallsBeyondLoading(const PlatformRecorder& recorder)
 {
-    return std::strncmp(function, "Reg", 3) == 0;
-}
-
-bool IsRegistryOrSetupApiFunction(const char* dll, const char* function)
-{
-    return IsRegistryFunction(dll, function) || _strnicmp(dll, "setupapi", 8) == 0;
+    std::vector<std::string> calls;
+    for (const PlatformCall& call : recorder.Calls()) {
+        if (call.function != "LoadLibraryA") {
+            calls.push_back(call.Text());
+        }
+    }
+    return calls;
 }
 
 class CoInstallerRequests : public testing::TestWithParam<EntryCase> {
@@ -138,12 +130,57 @@ TEST_P(CoInstallerRequests, InstallInterfacesWritesBothTreesExactly)
     ExpectTreesAsRegistered();
 }
 
+// Every write as designed: each key created with no class, options 0 and KEY_SET_VALUE
+// alone, each value REG_SZ with its terminator counted, in the designed order; and every
+// key closed again. The registration asks for the system language once per caption.
+TEST_P(CoInstallerRequests, InstallMakesExactlyTheDesignedPlatformCalls)
+{
+    PlatformRecorder recorder(dll_.Module());
+    InstallInterfaces();
+
+    const std::string hardwareIdentity = "\"NetworkExplorerPlugins\\\\VEN_0F3D&DEV_0042&REV_01";
+    const std::string deviceType = "\"NetworkExplorerPlugins\\\\urn:zorva-example:device:NetworkAttachedStorage:KT2HX";
+    const auto create = [](const std::string& parent, const std::string& path) {
+        return "RegCreateKeyExW(" + parent + ", " + path + "\", 0x0, null, 0x0, 0x2, null, &key, null, -> #) = 0";
+    };
+    const auto set = [](const char* name, const std::string& data, const char* bytes) {
+        return std::string("RegSetKeyValueW(#, null, ") + name + ", 0x1, \"" + data + "\"+\\0, " + bytes + ") = 0";
+    };
+    const std::string shell = "\\\\shell\\\\";
+    const std::string run = "rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommand";
+    const std::vector<std::string> writes = {
+        create("HKCR", hardwareIdentity), create("#", "\"DefaultIcon"),
+        set("null", "%SystemRoot%\\\\System32\\\\ZORVA_KT2HX_2_2_0.dll,-102", "0x62"),
+        create("HKCR", hardwareIdentity + "\\\\shell"), create("#", "\"Open Media Player"),
+        set("\"MUIVerb\"", "@%SystemRoot%\\\\System32\\\\wmploc.dll,-29301", "0x52"),
+        create("HKCR", hardwareIdentity + shell + "Open Media Player\\\\command"),
+        set("null", "C:\\\\Program Files\\\\Windows Media Player\\\\wmplayer.exe", "0x66"),
+        create("HKCR", deviceType), create("#", "\"DefaultIcon"),
+        set("null", "%SystemRoot%\\\\System32\\\\ZORVA_KT2HX_2_2_0.dll,-101", "0x62"),
+        create("HKCR", deviceType), create("#", "\"shell"), set("null", "Open", "0xa"),
+        create("HKCR", deviceType + shell + "Open\\\\command"), set("null", run + "Open %1", "0x6e"),
+        create("HKCR", deviceType + shell + "Mount public share\\\\command"), set("null", run + "Mount %1", "0x70"),
+        create("HKCR", deviceType + shell + "Download Software\\\\command"), set("null", run + "Install %1", "0x74"),
+    };
+    EXPECT_EQ(testing::PrintToString(recorder.Texts({"RegCreateKeyExW", "RegSetKeyValueW"})),
+              testing::PrintToString(writes));
+    EXPECT_EQ(testing::PrintToString(recorder.Outstanding()), "{}");
+
+    std::vector<std::string> languageQueries;
+    for (int caption = 0; caption < 3; ++caption) {
+        languageQueries.insert(languageQueries.end(), {"GetSystemDefaultUILanguage() = 0x409",
+                                                       "GetLocaleInfoW(0x409, 0x5a, #, 85) = 3",
+                                                       "GetLocaleInfoW(0x409, 0x59, #, 85) = 3"});
+    }
+    EXPECT_EQ(testing::PrintToString(recorder.Texts({"GetSystemDefaultUILanguage", "GetLocaleInfoW"})),
+              testing::PrintToString(languageQueries));
+}
+
 TEST_P(CoInstallerRequests, ReinstallAfterALanguageChangeLeavesOnlyTheNewCaptions)
 {
     {
-        IatPatch german(dll_.Module(), "GetSystemDefaultUILanguage",
-                        reinterpret_cast<const void*>(&GermanUiLanguage));
-        ASSERT_GT(german.Slots(), 0u);
+        PlatformRecorder german(dll_.Module());
+        german.Replace("GetSystemDefaultUILanguage", &GermanUiLanguage);
         InstallInterfaces();
         ASSERT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"DE-DE"))));
     }
@@ -318,19 +355,13 @@ TEST_P(CoInstallerRequests, FinishInstallWritesNothingWhenTheParametersCannotBeR
 {
     const SP_DEVINSTALL_PARAMS_W before = device_.SetDistinctiveParams(0);
     const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
-    g_setParamsCalls = 0;
     {
-        IatPatch failingGet(dll_.Module(), "SetupDiGetDeviceInstallParamsW",
-                            reinterpret_cast<const void*>(&FailingGetParams));
-        IatPatch countingSet(dll_.Module(), "SetupDiSetDeviceInstallParamsW",
-                             reinterpret_cast<const void*>(&CountingSetParams));
-        ASSERT_GT(failingGet.Slots(), 0u);
-        g_realSetParams = countingSet.Original<decltype(&SetupDiSetDeviceInstallParamsW)>();
-        ImportCallCounter registry(dll_.Module(), IsRegistryFunction);
+        PlatformRecorder recorder(dll_.Module());
+        recorder.Replace("SetupDiGetDeviceInstallParamsW", &FailingGetParams);
 
         EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL), static_cast<DWORD>(NO_ERROR));
-        EXPECT_EQ(g_setParamsCalls, 0);
-        EXPECT_EQ(registry.TotalCalls(), 0u) << registry.Describe();
+        EXPECT_EQ(CallsBeyondLoading(recorder).size(), 1u) << testing::PrintToString(CallsBeyondLoading(recorder));
+        EXPECT_EQ(recorder.Count("SetupDiGetDeviceInstallParamsW"), 1u);
     }
     EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(before));
     EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(plugInsBefore));
@@ -339,24 +370,19 @@ TEST_P(CoInstallerRequests, FinishInstallWritesNothingWhenTheParametersCannotBeR
 // SetupDiGetDeviceInstallParamsW itself fails on a set that is no set (error 6).
 TEST_P(CoInstallerRequests, FinishInstallOnAnInvalidDeviceSetWritesNothing)
 {
-    g_setParamsCalls = 0;
-    IatPatch countingSet(dll_.Module(), "SetupDiSetDeviceInstallParamsW",
-                         reinterpret_cast<const void*>(&CountingSetParams));
-    g_realSetParams = countingSet.Original<decltype(&SetupDiSetDeviceInstallParamsW)>();
-    ImportCallCounter registry(dll_.Module(), IsRegistryFunction);
-
+    PlatformRecorder recorder(dll_.Module());
     for (HDEVINFO set : {INVALID_HANDLE_VALUE, static_cast<HDEVINFO>(nullptr)}) {
         SCOPED_TRACE(set == nullptr ? "null set" : "INVALID_HANDLE_VALUE");
         EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL, set, nullptr), static_cast<DWORD>(NO_ERROR));
     }
-    EXPECT_EQ(g_setParamsCalls, 0);
-    EXPECT_EQ(registry.TotalCalls(), 0u) << registry.Describe();
+    EXPECT_EQ(recorder.Count("SetupDiGetDeviceInstallParamsW"), 2u);
+    EXPECT_EQ(CallsBeyondLoading(recorder).size(), 2u) << testing::PrintToString(CallsBeyondLoading(recorder));
 }
 
 // --- Every other request ----------------------------------------------------------------
 
 // Other requests, DIF_FINISHINSTALL_ACTION among them, and codes that are one of the
-// handled ones in their low byte only, make no registry call and no SetupAPI call.
+// handled ones in their low byte only, make no platform call at all.
 TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
 {
     InstallInterfaces();
@@ -378,12 +404,11 @@ TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
                                  0x00000120,
                                  0x0000FFFF,
                                  0x80000020};
-    ImportCallCounter calls(dll_.Module(), IsRegistryOrSetupApiFunction);
-    ASSERT_GT(calls.Functions(), 0u);
+    PlatformRecorder recorder(dll_.Module());
     for (DI_FUNCTION code : codes) {
         SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << code);
         EXPECT_EQ(Request(code), static_cast<DWORD>(NO_ERROR));
-        EXPECT_EQ(calls.TotalCalls(), 0u) << calls.Describe();
+        EXPECT_EQ(testing::PrintToString(CallsBeyondLoading(recorder)), "{}");
     }
     EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(plugInsBefore));
     EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(paramsBefore));

@@ -8,6 +8,7 @@
 #include "support/case_name.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
+#include "support/recorder.h"
 #include "support/registry_guard.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +149,50 @@ TEST_F(KeyRemoval, ResistingSubkeyStopsTheRemovalWhereItStands)
         expected = WithoutSubtree(expected, gone);
     }
     EXPECT_EQ(DescribeTree(Everything()), DescribeTree(expected));
+}
+
+// The platform calls for a leaf and for a key with a subkey. Each key is opened as itself
+// (REG_OPTION_OPEN_LINK), for reading and deletion, and deleted through its handle, which is
+// closed after that delete: by its path the key would be looked up afresh, and a link in
+// its place followed. A leaf goes with the first delete, without enumeration.
+TEST_F(KeyRemoval, LeafAndInnerKeyAreRemovedWithTheDesignedCalls)
+{
+    Plant({{L"Leaf", {{L"v", StringValue(L"1")}}}, {L"Tree\\a", {}}});
+    PlatformRecorder recorder(GetModuleHandleW(nullptr), {"lstrlenW", "RegOpenKeyExW", "NtDeleteKey",
+                                                          "RegQueryValueExW", "RegEnumKeyExW", "RegCloseKey"});
+    const auto texts = [&recorder] {
+        std::vector<std::string> texts;
+        for (const PlatformCall& call : recorder.Calls()) {
+            texts.push_back(call.Text());
+        }
+        return testing::PrintToString(texts);
+    };
+
+    recorder.Restart();
+    EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Leaf"));
+    EXPECT_EQ(texts(), testing::PrintToString(std::vector<std::string>{
+                           "lstrlenW(\"Leaf\") = 4",
+                           "RegOpenKeyExW(#1, \"Leaf\", 0x8, 0x30019, &key, -> #2) = 0",
+                           "NtDeleteKey(#2) = 0",
+                           "RegCloseKey(#2) = 0",
+                       }));
+
+    recorder.Restart();
+    EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Tree"));
+    EXPECT_EQ(texts(), testing::PrintToString(std::vector<std::string>{
+                           "lstrlenW(\"Tree\") = 4",
+                           "RegOpenKeyExW(#1, \"Tree\", 0x8, 0x30019, &key, -> #2) = 0",
+                           "NtDeleteKey(#2) = 0xc0000022",
+                           "RegQueryValueExW(#2, \"SymbolicLinkValue\", null, &0x0, null, null, -> 0x0) = 2",
+                           "lstrlenW(\"Tree\") = 4",
+                           "RegEnumKeyExW(#2, 0x0, #3, &0x104, null, null, null, null, -> \"a\", -> 0x1) = 0",
+                           "RegOpenKeyExW(#1, \"Tree\\\\a\", 0x8, 0x30019, &key, -> #4) = 0",
+                           "NtDeleteKey(#4) = 0",
+                           "RegCloseKey(#4) = 0",
+                           "RegEnumKeyExW(#2, 0x0, #3, &0x104, null, null, null, null, -> 0x104) = 259",
+                           "NtDeleteKey(#2) = 0",
+                           "RegCloseKey(#2) = 0",
+                       }));
 }
 
 TEST_F(KeyRemoval, TrailingBackslashNamesTheSameKey)

@@ -6,8 +6,8 @@
 
 #include "common/unique_resource.h"
 #include "support/case_name.h"
-#include "support/iat_patch.h"
 #include "support/plugin_trees.h"
+#include "support/recorder.h"
 #include "support/registry_guard.h"
 #include "support/zorva_dll.h"
 
@@ -125,12 +125,10 @@ protected:
 
 TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
 {
-    IatPatch uiLanguage(dll_.Module(), "GetSystemDefaultUILanguage",
-                        reinterpret_cast<const void*>(&FakeGetSystemDefaultUILanguage));
-    IatPatch localeInfo(dll_.Module(), "GetLocaleInfoW", reinterpret_cast<const void*>(&ScriptedGetLocaleInfoW));
-    ASSERT_GT(uiLanguage.Slots(), 0u) << "the DLL does not import GetSystemDefaultUILanguage";
-    ASSERT_GT(localeInfo.Slots(), 0u) << "the DLL does not import GetLocaleInfoW";
-    g_realGetLocaleInfoW = localeInfo.Original<decltype(&GetLocaleInfoW)>();
+    PlatformRecorder recorder(dll_.Module());
+    recorder.Replace("GetSystemDefaultUILanguage", &FakeGetSystemDefaultUILanguage);
+    recorder.Replace("GetLocaleInfoW", &ScriptedGetLocaleInfoW);
+    g_realGetLocaleInfoW = recorder.Real<decltype(&GetLocaleInfoW)>("GetLocaleInfoW");
 
     zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     COINSTALLER_CONTEXT_DATA context = {};

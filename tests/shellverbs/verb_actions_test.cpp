@@ -6,7 +6,8 @@
 #include "common/com_owners.h"
 #include "shellverbs/verb_actions.h"
 #include "support/case_name.h"
-#include "support/iat_patch.h"
+#include "support/processes.h"
+#include "support/recorder.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
 
@@ -22,7 +23,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -206,92 +206,18 @@ TEST_F(LaunchShellTarget, TargetTheShellCannotOpenReportsFailure)
 
 using VerbEntry = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
 
-// What the DLL handed to ShellExecuteExW, seen through its import table on the way to the
-// real function.
-struct ShellExecuteCall {
-    HWND hwnd;
-    int show;
-    ULONG mask;
-    std::wstring file;
-};
-
-std::vector<ShellExecuteCall> g_shellExecuteCalls;
-using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-ShellExecuteExFunction g_realShellExecuteEx = nullptr;
-
-BOOL WINAPI RecordingShellExecuteEx(SHELLEXECUTEINFOW* info)
-{
-    g_shellExecuteCalls.push_back(
-        {info->hwnd, info->nShow, info->fMask, info->lpFile != nullptr ? info->lpFile : L"(null)"});
-    return g_realShellExecuteEx(info);
-}
-
-// Makes the DLL's BSTR allocations fail from the n-th on (counting every allocation
-// function), as when memory runs out part-way through a verb.
-int g_allocations = 0;
-int g_failAllocationsFrom = 0;
-int g_failedAllocations = 0;
-using SysAllocStringFunction = BSTR(WINAPI*)(const OLECHAR*);
-using SysAllocStringLenFunction = BSTR(WINAPI*)(const OLECHAR*, UINT);
-SysAllocStringFunction g_realSysAllocString = nullptr;
-SysAllocStringLenFunction g_realSysAllocStringLen = nullptr;
-
-bool AllocationFails()
-{
-    if (g_failAllocationsFrom > 0 && ++g_allocations >= g_failAllocationsFrom) {
-        ++g_failedAllocations;
-        return true;
-    }
-    return false;
-}
-
-BSTR WINAPI FailingSysAllocString(const OLECHAR* text)
-{
-    return AllocationFails() ? nullptr : g_realSysAllocString(text);
-}
-
-BSTR WINAPI FailingSysAllocStringLen(const OLECHAR* text, UINT length)
-{
-    return AllocationFails() ? nullptr : g_realSysAllocStringLen(text, length);
-}
-
-int g_failedConversions = 0;
-
-int WINAPI FailingMultiByteToWideChar(UINT, DWORD, LPCCH, int, LPWSTR, int)
-{
-    ++g_failedConversions;
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return 0;
-}
-
-struct EntryOutcome {
-    bool exceptionEscaped = false;
-    HRESULT comAfterwards = E_UNEXPECTED;
-};
-
-// Calls an entry point the way rundll32 does, on a thread without COM, and sees what
-// leaves it.
-EntryOutcome CallEntry(VerbEntry entry, HWND owner, const std::string& tail, int show)
-{
-    EntryOutcome outcome;
-    std::thread worker([&] {
-        std::vector<char> writable(tail.begin(), tail.end());
-        writable.push_back('\0');
-        try {
-            entry(owner, GetModuleHandleW(nullptr), writable.data(), show);
-        } catch (...) {
-            outcome.exceptionEscaped = true;
-        }
-        const zorva::ComApartment afterwards(COINIT_MULTITHREADED);
-        outcome.comAfterwards = afterwards.Result();
-    });
-    worker.join();
-    return outcome;
-}
-
 constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
 constexpr char kTail[] = "uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
 constexpr wchar_t kHost[] = L"192.168.1.20";
+
+// The launch structure as designed, field by field, for a target: no owner window, the
+// "open" verb, empty (not null) parameters and directory, SW_SHOWNORMAL, no error UI.
+std::string DesignedLaunch(const std::string& target)
+{
+    return "ShellExecuteExW({cbSize=112 fMask=0x440 hwnd=null lpVerb=\"open\" lpFile=\"" + target +
+           "\" lpParameters=\"\" lpDirectory=\"\" nShow=1 hInstApp=null lpIDList=null lpClass=null hkeyClass=null "
+           "dwHotKey=0x0 hIcon=null hProcess=null}, -> hProcess=#) = 1";
+}
 
 class EntryPoints : public testing::Test {
 protected:
@@ -300,19 +226,31 @@ protected:
         ResetStandins();
         AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
         MakeUncServer(kHost);
-        g_shellExecuteCalls.clear();
-        g_allocations = 0;
-        g_failAllocationsFrom = 0;
-        g_failedAllocations = 0;
-        g_failedConversions = 0;
-        g_realShellExecuteEx = shellExecute_.Original<ShellExecuteExFunction>();
-        ASSERT_GT(shellExecute_.Slots(), 0u) << "the DLL does not import ShellExecuteExW";
+        // Loaded for good (it pins itself), so that the BSTRs it hands out can be watched.
+        const HMODULE finder = LoadLibraryW(L"zorva_test_upnpfinder.dll");
+        ASSERT_NE(finder, nullptr);
+        recorder_.Attach(finder, {"SysAllocString", "SysAllocStringLen"});
     }
 
-    VerbEntry Entry(const char* name) const { return dll_.Entry<VerbEntry>(name); }
+    // Calls an entry point the way rundll32 does: on a thread of its own, outside COM.
+    // Afterwards the thread must be outside COM again (CoInitializeEx answers S_OK).
+    void Call(const char* name, HWND owner, const char* tail, int show)
+    {
+        std::string writable = tail;
+        HRESULT comAfterwards = E_UNEXPECTED;
+        RunWithDeadline(
+            [&] {
+                dll_.Entry<VerbEntry>(name)(owner, GetModuleHandleW(nullptr), &writable[0], show);
+                const zorva::ComApartment afterwards(COINIT_MULTITHREADED);
+                comAfterwards = afterwards.Result();
+            },
+            60000, name);
+        EXPECT_EQ(comAfterwards, S_OK) << "COM left entered, or left too often";
+        EXPECT_EQ(testing::PrintToString(recorder_.Outstanding()), "{}") << "not released";
+    }
 
     ZorvaDll dll_;
-    IatPatch shellExecute_{dll_.Module(), "ShellExecuteExW", reinterpret_cast<const void*>(&RecordingShellExecuteEx)};
+    PlatformRecorder recorder_{dll_.Module()};
 };
 
 // An owner window of its own, as rundll32 passes one.
@@ -338,180 +276,81 @@ private:
     HWND window_;
 };
 
-struct ShowCase {
-    const char* name;
-    const char* entry;
-    int show;
-    const wchar_t* target;
-};
-
-std::ostream& operator<<(std::ostream& out, const ShowCase& c)
+// The lookup: the multithreaded apartment, the system's finder class in process, its BSTRs
+// freed; then, outside COM, the launch as designed. The owner window and show command that
+// rundll32 passes change nothing.
+TEST_F(EntryPoints, OpenFindsTheDeviceThenLaunchesItsNetworkRootAsDesigned)
 {
-    return out << c.name;
-}
-
-const ShowCase kShowCases[] = {
-    {"OpenHidden", "ShellCommandOpen", SW_HIDE, L"\\\\192.168.1.20"},
-    {"OpenMaximized", "ShellCommandOpen", SW_SHOWMAXIMIZED, L"\\\\192.168.1.20"},
-    {"InstallMinimized", "ShellCommandInstall", SW_SHOWMINNOACTIVE, kDownloadPage},
-};
-
-class EntryPointsShow : public EntryPoints, public testing::WithParamInterface<ShowCase> {};
-
-TEST_P(EntryPointsShow, LaunchUsesNoOwnerWindowAndShowsNormally)
-{
-    const ShowCase& c = GetParam();
     const OwnerWindow owner;
     ASSERT_NE(owner.get(), nullptr);
     LaunchWaiter launches;
 
-    const EntryOutcome outcome = CallEntry(Entry(c.entry), owner.get(), kTail, c.show);
+    Call("ShellCommandOpen", owner.get(), kTail, SW_HIDE);
 
-    EXPECT_FALSE(outcome.exceptionEscaped);
-    ASSERT_EQ(g_shellExecuteCalls.size(), 1u);
-    EXPECT_EQ(g_shellExecuteCalls[0].hwnd, nullptr);
-    EXPECT_EQ(g_shellExecuteCalls[0].file, c.target);
-    // No error dialog may come from a failed launch.
-    EXPECT_NE(g_shellExecuteCalls[0].mask & SEE_MASK_FLAG_NO_UI, 0u);
+    EXPECT_EQ(testing::PrintToString(recorder_.Texts({"CoInitializeEx", "CoCreateInstance", "CoUninitialize",
+                                                      "ShellExecuteExW"})),
+              testing::PrintToString(std::vector<std::string>{
+                  "CoInitializeEx(null, 0x0) = 0",
+                  "CoCreateInstance({E2085F28-FEB7-404A-B8E7-E659BDEAAA02}, null, 0x1, "
+                  "{ADDA3D55-6F72-4319-BFF9-18600A539B10}, #, -> #) = 0",
+                  "CoUninitialize() = void",
+                  DesignedLaunch("\\\\\\\\192.168.1.20"),
+              }));
+    EXPECT_EQ(recorder_.Count("SysAllocStringLen"), 2u) << "the finder's URL and the network root";
     ASSERT_TRUE(launches.WaitForLaunch());
     const std::vector<Launch> recorded = ReadLaunches();
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(recorded[0].showWindow, std::optional<WORD>(SW_SHOWNORMAL)) << recorded[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(ShowCommands, EntryPointsShow, testing::ValuesIn(kShowCases),
-                         zorva_test::CaseName());
+TEST_F(EntryPoints, InstallLaunchesTheDownloadPageAsDesigned)
+{
+    const OwnerWindow owner;
+    ASSERT_NE(owner.get(), nullptr);
+    LaunchWaiter launches;
 
-TEST_F(EntryPoints, MountPassesNoOwnerWindowToTheRouter)
+    Call("ShellCommandInstall", owner.get(), kTail, SW_SHOWMINNOACTIVE);
+
+    EXPECT_EQ(testing::PrintToString(recorder_.Texts({"ShellExecuteExW"})),
+              testing::PrintToString(std::vector<std::string>{
+                  DesignedLaunch("http://download.zorva.example/?mod=download&device=zrv")}));
+    ASSERT_TRUE(launches.WaitForLaunch());
+    EXPECT_EQ(ReadLaunches().size(), 1u);
+}
+
+// The router gets the arguments in their designed order: no owner window, the resource,
+// no password, no user, CONNECT_REDIRECT alone, the access-name buffer and its 260 units.
+TEST_F(EntryPoints, MountConnectsThePublicShareAsDesigned)
 {
     const OwnerWindow owner;
     ASSERT_NE(owner.get(), nullptr);
 
-    CallEntry(Entry("ShellCommandMount"), owner.get(), kTail, SW_HIDE);
+    Call("ShellCommandMount", owner.get(), kTail, SW_HIDE);
 
-    const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_FALSE(requests[0].ownerWindow) << requests[0];
+    const std::vector<std::string> connections = recorder_.Texts({"WNetUseConnectionW"});
+    ASSERT_EQ(connections.size(), 1u);
+    EXPECT_EQ(connections[0].substr(0, connections[0].find(", -> ")),
+              "WNetUseConnectionW(null, {dwScope=0x0 dwType=0x1 dwDisplayType=0x0 dwUsage=0x0 lpLocalName=\"\" "
+              "lpRemoteName=\"\\\\\\\\192.168.1.20\\\\Public\" lpComment=\"\" lpProvider=null}, null, null, 0x80, #, "
+              "&0x104, &0x0");
+    EXPECT_EQ(recorder_.Texts({"CoUninitialize", "WNetUseConnectionW"})[0], "CoUninitialize() = void")
+        << "COM is left once, before connecting";
+    EXPECT_EQ(ReadConnectionRequests().size(), 1u);
 }
 
-struct NoUdnCase {
-    const char* name;
-    const char* entry;
-    const char* tail;
-};
-
-std::ostream& operator<<(std::ostream& out, const NoUdnCase& c)
+// A tail without "uuid:" ends the verb before any platform call.
+TEST_F(EntryPoints, TailWithoutUuidMakesNoPlatformCall)
 {
-    return out << c.name;
-}
-
-const NoUdnCase kNoUdnCases[] = {
-    {"OpenEmpty", "ShellCommandOpen", ""},
-    {"OpenUpperCase", "ShellCommandOpen", "UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"MountEmpty", "ShellCommandMount", ""},
-    {"MountUpperCase", "ShellCommandMount", "UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-};
-
-bool IsComFunction(const char* dll, const char*)
-{
-    return lstrcmpiA(dll, "ole32.dll") == 0 || lstrcmpiA(dll, "combase.dll") == 0 ||
-           _strnicmp(dll, "api-ms-win-core-com-", 20) == 0;
-}
-
-class EntryPointsWithoutUdn : public EntryPoints, public testing::WithParamInterface<NoUdnCase> {};
-
-TEST_P(EntryPointsWithoutUdn, TailWithoutUuidMakesNoComCall)
-{
-    ImportCallCounter com(dll_.Module(), IsComFunction);
-    ASSERT_GT(com.Functions(), 0u) << "the DLL imports no COM function";
-
-    CallEntry(Entry(GetParam().entry), nullptr, GetParam().tail, SW_SHOWNORMAL);
-
-    EXPECT_EQ(com.TotalCalls(), 0u) << com.Describe();
-    EXPECT_TRUE(g_shellExecuteCalls.empty());
+    for (const char* entry : {"ShellCommandOpen", "ShellCommandMount"}) {
+        for (const char* tail : {"", "UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"}) {
+            SCOPED_TRACE(testing::Message() << entry << " \"" << tail << "\"");
+            recorder_.Restart();
+            Call(entry, nullptr, tail, SW_SHOWNORMAL);
+            EXPECT_EQ(recorder_.Calls().size(), 0u);
+        }
+    }
+    EXPECT_TRUE(ReadLaunches().empty());
     EXPECT_TRUE(ReadConnectionRequests().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Tails, EntryPointsWithoutUdn, testing::ValuesIn(kNoUdnCases),
-                         zorva_test::CaseName());
-
-// A failure part-way through a verb: a BSTR allocation that fails from the n-th on, or
-// the tail's ANSI conversion. The allocations of a lookup verb are, in order, the UDN, the
-// host, and (Open only) the network root path.
-struct FailureCase {
-    const char* name;
-    const char* entry;
-    int failAllocationsFrom;  // 0: the conversion fails instead
-};
-
-std::ostream& operator<<(std::ostream& out, const FailureCase& c)
-{
-    return out << c.name;
-}
-
-const FailureCase kFailureCases[] = {
-    {"OpenConversionFails", "ShellCommandOpen", 0},
-    {"OpenUdnAllocationFails", "ShellCommandOpen", 1},
-    {"OpenHostAllocationFails", "ShellCommandOpen", 2},
-    {"OpenRootPathAllocationFails", "ShellCommandOpen", 3},
-    {"MountConversionFails", "ShellCommandMount", 0},
-    {"MountUdnAllocationFails", "ShellCommandMount", 1},
-    {"MountHostAllocationFails", "ShellCommandMount", 2},
-};
-
-class EntryPointsFailure : public EntryPoints, public testing::WithParamInterface<FailureCase> {
-protected:
-    EntryOutcome CallFailing()
-    {
-        const FailureCase& c = GetParam();
-        IatPatch allocString(dll_.Module(), "SysAllocString", reinterpret_cast<const void*>(&FailingSysAllocString));
-        IatPatch allocStringLen(dll_.Module(), "SysAllocStringLen",
-                                reinterpret_cast<const void*>(&FailingSysAllocStringLen));
-        g_realSysAllocString = allocString.Original<SysAllocStringFunction>();
-        g_realSysAllocStringLen = allocStringLen.Original<SysAllocStringLenFunction>();
-        std::optional<IatPatch> conversion;
-        if (c.failAllocationsFrom == 0) {
-            conversion.emplace(dll_.Module(), "MultiByteToWideChar",
-                               reinterpret_cast<const void*>(&FailingMultiByteToWideChar));
-        } else {
-            g_failAllocationsFrom = c.failAllocationsFrom;
-        }
-        const EntryOutcome outcome = CallEntry(Entry(c.entry), nullptr, kTail, SW_SHOWNORMAL);
-        g_failAllocationsFrom = 0;
-        return outcome;
-    }
-};
-
-TEST_P(EntryPointsFailure, NoExceptionLeavesTheEntryPoint)
-{
-    const EntryOutcome outcome = CallFailing();
-    ASSERT_GT(g_failedAllocations + g_failedConversions, 0) << "the failure was never reached";
-    EXPECT_FALSE(outcome.exceptionEscaped);
-}
-
-TEST_P(EntryPointsFailure, NothingIsLaunchedOrConnected)
-{
-    CallFailing();
-    ASSERT_GT(g_failedAllocations + g_failedConversions, 0) << "the failure was never reached";
-    EXPECT_TRUE(g_shellExecuteCalls.empty()) << Narrow(g_shellExecuteCalls[0].file);
-    const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
-    EXPECT_TRUE(requests.empty()) << requests[0];
-}
-
-TEST_P(EntryPointsFailure, EveryFinderObjectIsReleasedAndComLeft)
-{
-    // The finder DLL pins itself once loaded: compared with before, an object leaked by an
-    // earlier test does not fail this one.
-    const LONG before = FinderLiveObjectsHere().value_or(0);
-
-    const EntryOutcome outcome = CallFailing();
-
-    ASSERT_GT(g_failedAllocations + g_failedConversions, 0) << "the failure was never reached";
-    EXPECT_EQ(FinderLiveObjectsHere().value_or(0), before);
-    EXPECT_EQ(outcome.comAfterwards, S_OK);
-}
-
-INSTANTIATE_TEST_SUITE_P(Failures, EntryPointsFailure, testing::ValuesIn(kFailureCases),
-                         zorva_test::CaseName());
 
 }  // namespace

@@ -1,0 +1,94 @@
+#pragma once
+
+// One recorder of the platform calls a module makes, for the whole suite. It rewrites the
+// module's import slots of every platform function the library uses, so that each call is
+// recorded by value (strings, structures field by field, what out-parameters got back)
+// and then passed on to the real function, answered by a replacement, or failed on purpose
+// with that function's documented failure result and last error.
+//
+// Delay-loaded functions are caught where the loader's helper asks GetProcAddress for them,
+// or, when the module has called them before, in the slots the helper bound. Only one
+// recorder is active at a time.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zorva_test {
+
+struct PlatformCall {
+    std::string function;
+    std::string arguments;  // each by value; "-> x" is what an out-parameter got back
+    std::string result;
+    bool injected = false;  // failed on purpose instead of being passed on
+
+    std::string Text() const { return function + "(" + arguments + ") = " + result; }
+};
+
+enum class Failing { Once, FromThenOn };
+
+class PlatformRecorder {
+public:
+    // Records the calls `module` makes from now on: of all the library's platform functions,
+    // or of these only.
+    explicit PlatformRecorder(HMODULE module, const std::vector<std::string>& functions = {});
+    ~PlatformRecorder();
+    PlatformRecorder(const PlatformRecorder&) = delete;
+    PlatformRecorder& operator=(const PlatformRecorder&) = delete;
+
+    // Records the calls of a further module as well, of these functions only (the BSTRs a
+    // stand-in hands out, say).
+    void Attach(HMODULE module, const std::vector<std::string>& functions);
+
+    // Forgets the calls so far and what they made, and fails nothing any more.
+    void Restart();
+
+    std::vector<PlatformCall> Calls() const;
+    // The calls of these functions only, as text, every "#n" (an object, a handle or a
+    // buffer, numbered in order of appearance) written "#".
+    std::vector<std::string> Texts(const std::vector<std::string>& functions) const;
+    size_t Count(const std::string& function) const;
+
+    // The k-th call from now on (counting from 1, every recorded call counts) fails; with
+    // FromThenOn so does every later call of the same kind: of the same function, or of any
+    // allocation function once the heap or the BSTR allocator has failed. Functions that
+    // cannot fail (lstrlenW, SysFreeString, ...) are passed on and never count as failed;
+    // failing a release (RegCloseKey, CloseHandle) still releases.
+    void FailAt(size_t k, Failing mode);
+    // True when such a call can be failed.
+    static bool CanFail(const PlatformCall& call);
+
+    // Calls of `function` go to `replacement` (of the same signature) instead of the real
+    // function; they are recorded as usual.
+    void Replace(const char* function, const void* replacement);
+    template <typename Function>
+    void Replace(const char* function, Function* replacement)
+    {
+        Replace(function, reinterpret_cast<const void*>(replacement));
+    }
+    // The real function behind a patched import, for a replacement that passes on.
+    template <typename Function>
+    Function Real(const char* function) const
+    {
+        return reinterpret_cast<Function>(RealAddress(function));
+    }
+    const void* RealAddress(const char* function) const;
+
+    // What the calls since the last restart made and did not give back: registry keys,
+    // BSTRs, heap blocks, process handles, entries into COM. Empty when all was released.
+    std::vector<std::string> Outstanding() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// The number of handles this process holds (from the system's handle table: Wine does not
+// implement GetProcessHandleCount).
+ULONG HandlesHeld();
+
+}  // namespace zorva_test

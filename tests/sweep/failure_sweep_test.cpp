@@ -1,0 +1,373 @@
+// Every failure path of every entry point. An undisturbed run of the entry point is
+// recorded; then each of its platform calls that can fail is failed in turn, once and from
+// then on, each time in a run of its own: on a fresh thread, with the DLL loaded afresh (so
+// that loading its delay-loaded DLLs can fail too) and a deadline. Every run must end,
+// answer as designed, leave the designed best-effort state, and give back every key, BSTR,
+// heap block, handle and entry into COM it took. CTest runs each sweep in a process of its
+// own.
+
+#include "coinstaller/test_device.h"
+#include "support/plugin_trees.h"
+#include "support/processes.h"
+#include "support/recorder.h"
+#include "support/registry_guard.h"
+#include "support/standins_control.h"
+#include "support/zorva_dll.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace zorva_test;
+
+constexpr DWORD kRunDeadlineMilliseconds = 20000;
+
+// One run of an entry point and what it left.
+struct Outcome {
+    size_t failed = 0;  // the call failed on purpose (from 1); 0 in an undisturbed run
+    Failing mode = Failing::Once;
+    std::vector<PlatformCall> calls;
+};
+
+struct Sweep {
+    std::function<void()> prepare;                 // the state each run starts from
+    std::function<void(const ZorvaDll&)> call;     // the entry point, called as its caller does
+    std::function<void(const std::vector<PlatformCall>& undisturbed, const Outcome& run)> check;
+    std::vector<std::string> loads;                // the DLLs it loads: only those it calls
+};
+
+std::string Describe(const std::vector<PlatformCall>& calls)
+{
+    std::string text;
+    for (const PlatformCall& call : calls) {
+        text += (call.injected ? "  FAILED " : "  ") + call.Text() + "\n";
+    }
+    return text;
+}
+
+// Runs the entry point once, failing call `failed` (none for 0), and checks what every run
+// must leave: no hang, nothing unreleased, no handle more than before. A warming-up run
+// only runs: the first call in a process may set up what the platform then keeps.
+Outcome RunOnce(const Sweep& sweep, size_t failed, Failing mode, const std::string& what, bool warmingUp = false)
+{
+    sweep.prepare();
+    Outcome run{failed, mode, {}};
+    const ZorvaDll dll;
+    PlatformRecorder recorder(dll.Module());
+    // The BSTRs the finder hands out are the library's to free.
+    const HMODULE finder = GetModuleHandleW(L"zorva_test_upnpfinder.dll");
+    if (finder != nullptr) {
+        recorder.Attach(finder, {"SysAllocString", "SysAllocStringLen"});
+    }
+    if (failed != 0) {
+        recorder.FailAt(failed, mode);
+    }
+    // Counted on the run's own thread: a thread that starts or ends holds handles of its own.
+    ULONG handlesBefore = 0;
+    ULONG handlesAfter = 0;
+    const LONG finderObjects = FinderLiveObjectsHere().value_or(0);
+    RunWithDeadline(
+        [&] {
+            handlesBefore = HandlesHeld();
+            sweep.call(dll);
+            handlesAfter = HandlesHeld();
+        },
+        kRunDeadlineMilliseconds, what);
+    run.calls = recorder.Calls();
+    if (warmingUp) {
+        return run;
+    }
+    SCOPED_TRACE(what + ":\n" + Describe(run.calls));
+    EXPECT_EQ(testing::PrintToString(recorder.Outstanding()), "{}") << "not released";
+    EXPECT_EQ(handlesAfter, handlesBefore) << "handles leaked";
+    EXPECT_EQ(FinderLiveObjectsHere().value_or(0), finderObjects) << "finder objects not released";
+    return run;
+}
+
+void RunSweep(const std::string& name, const Sweep& sweep)
+{
+    // The first run in a process loads and initialises what the platform then keeps.
+    RunOnce(sweep, 0, Failing::Once, name + ", warming up", true);
+    const Outcome undisturbed = RunOnce(sweep, 0, Failing::Once, name + ", undisturbed");
+    sweep.check(undisturbed.calls, undisturbed);
+    std::vector<std::string> loaded;
+    for (const PlatformCall& call : undisturbed.calls) {
+        if (call.function == "LoadLibraryA") {
+            loaded.push_back(call.arguments);
+        }
+    }
+    EXPECT_EQ(testing::PrintToString(loaded), testing::PrintToString(sweep.loads));
+    size_t runs = 0;
+    for (size_t k = 1; k <= undisturbed.calls.size() && !testing::Test::HasFailure(); ++k) {
+        if (!PlatformRecorder::CanFail(undisturbed.calls[k - 1])) {
+            continue;
+        }
+        for (Failing mode : {Failing::Once, Failing::FromThenOn}) {
+            const std::string what = name + ", call " + std::to_string(k) + " (" + undisturbed.calls[k - 1].function +
+                                     (mode == Failing::Once ? ") failing once" : ") failing from then on");
+            const Outcome run = RunOnce(sweep, k, mode, what);
+            SCOPED_TRACE(what + ":\n" + Describe(run.calls));
+            sweep.check(undisturbed.calls, run);
+            ++runs;
+        }
+    }
+    std::printf("%s: %zu platform calls, %zu failure runs\n", name.c_str(), undisturbed.calls.size(), runs);
+}
+
+// The position (from 1) of the first call of `function`; past the end when there is none.
+size_t Position(const std::vector<PlatformCall>& calls, const std::string& function)
+{
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].function == function) {
+            return i + 1;
+        }
+    }
+    return calls.size() + 1;
+}
+
+bool Performed(const std::vector<PlatformCall>& calls, const std::string& function)
+{
+    for (const PlatformCall& call : calls) {
+        if (call.function == function && !call.injected) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsAllocation(const std::string& function)
+{
+    return function == "malloc" || function == "calloc" || function == "realloc" || function == "SysAllocString" ||
+           function == "SysAllocStringLen";
+}
+
+// --- The co-installer -----------------------------------------------------------------------
+
+// Each key and value of `actual` stands as it is in one of the `allowed` trees.
+void ExpectOnlyAllowedContent(const RegTree& actual, const std::vector<const RegTree*>& allowed)
+{
+    for (const auto& [key, values] : actual) {
+        const auto holds = [&](const RegTree* tree) { return tree->count(key) != 0; };
+        EXPECT_TRUE(std::any_of(allowed.begin(), allowed.end(), holds)) << "unexpected key " << Narrow(key);
+        for (const auto& [name, value] : values) {
+            const auto holdsValue = [&](const RegTree* tree) {
+                const auto found = tree->find(key);
+                return found != tree->end() && found->second.count(name) != 0 && found->second.at(name) == value;
+            };
+            EXPECT_TRUE(std::any_of(allowed.begin(), allowed.end(), holdsValue))
+                << "unexpected value \"" << Narrow(name) << "\" of " << Narrow(key);
+        }
+    }
+}
+
+size_t MissingValues(const RegTree& actual, const RegTree& expected)
+{
+    size_t missing = 0;
+    for (const auto& [key, values] : expected) {
+        const auto found = actual.find(key);
+        for (const auto& [name, value] : values) {
+            missing += found == actual.end() || found->second.count(name) == 0 || !(found->second.at(name) == value);
+        }
+    }
+    return missing;
+}
+
+// Both trees as they stand below NetworkExplorerPlugins.
+RegTree BothTrees(const RegTree& hardwareIdentity, const RegTree& deviceType)
+{
+    RegTree both = {{L"", {}}};
+    const auto add = [&both](const std::wstring& path, const RegTree& tree) {
+        const std::wstring name = path.substr(kPlugInsPath.size() + 1);
+        for (const auto& [key, values] : tree) {
+            both[key.empty() ? name : name + L"\\" + key] = values;
+        }
+    };
+    add(kHardwareIdentityPath, hardwareIdentity);
+    add(kDeviceTypePath, deviceType);
+    return both;
+}
+
+const RegTree kNothing = {{L"", {}}};
+const RegTree kRegistered =
+    BothTrees(ExpectedHardwareIdentityTree(), ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US")));
+
+// An earlier installation in German, with keys and values nobody registered at every depth.
+RegTree EarlierGermanTrees()
+{
+    RegTree hardwareIdentity = ExpectedHardwareIdentityTree();
+    hardwareIdentity[L"shell\\Open Media Player\\command\\Deeper"][L"x"] = StringValue(L"foreign");
+    RegTree deviceType = ExpectedDeviceTypeTree(CaptionRowFor(L"DE-DE"));
+    for (const wchar_t* key : {L"shell\\Zzz", L"shell\\Zzz\\a", L"shell\\Zzz\\a\\b"}) {
+        deviceType[key];
+    }
+    deviceType[L"DefaultIcon"][L"Stale"] = StringValue(L"foreign");
+    return BothTrees(hardwareIdentity, deviceType);
+}
+const RegTree kEarlierGerman = EarlierGermanTrees();
+
+DWORD CallCoInstaller(const ZorvaDll& dll, DI_FUNCTION code, HDEVINFO set = nullptr,
+                      SP_DEVINFO_DATA* data = nullptr)
+{
+    COINSTALLER_CONTEXT_DATA context = {};
+    return dll.Entry("CoDeviceInstall")(code, set, data, &context);
+}
+
+class CoInstallerSweep : public testing::Test {
+protected:
+    static void PlugInsHold(const RegTree& tree)
+    {
+        DeleteTree(HKEY_CLASSES_ROOT, kPlugInsPath);
+        if (WriteTree(HKEY_CLASSES_ROOT, kPlugInsPath, tree) != ERROR_SUCCESS) {
+            throw std::runtime_error("cannot write the plug-in trees a run starts from");
+        }
+    }
+
+    static RegTree PlugIns() { return SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath); }
+
+    // Whatever fails, nothing is left but registered values and what was there before; a
+    // call other than an allocation failing once costs at most the one value being written:
+    // the writes after it are still made. (Out of memory ends the registration early.)
+    static Sweep Installation(const RegTree& before)
+    {
+        return Sweep{[&before] { PlugInsHold(before); },
+                     [](const ZorvaDll& dll) {
+                         EXPECT_EQ(CallCoInstaller(dll, DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+                     },
+                     [&before](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
+                         const RegTree after = PlugIns();
+                         ExpectOnlyAllowedContent(after, {&kRegistered, &before, &kNothing});
+                         if (run.failed == 0) {
+                             EXPECT_EQ(DescribeTree(after), DescribeTree(kRegistered));
+                         } else if (run.mode == Failing::Once && !IsAllocation(undisturbed[run.failed - 1].function)) {
+                             EXPECT_LE(MissingValues(after, kRegistered), 1u);
+                         }
+                     },
+                     {}};
+    }
+
+    RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
+};
+
+TEST_F(CoInstallerSweep, InstallFromNothing)
+{
+    RunSweep("install from nothing", Installation(kNothing));
+}
+
+TEST_F(CoInstallerSweep, InstallOverEarlierTreesInAnotherLanguage)
+{
+    RunSweep("install over earlier German trees", Installation(kEarlierGerman));
+}
+
+// Nothing is created; a call failing once leaves at most the tree it was removing, as far
+// as it resisted: the other tree still goes.
+TEST_F(CoInstallerSweep, Remove)
+{
+    RunSweep("remove", Sweep{[] { PlugInsHold(kEarlierGerman); },
+                             [](const ZorvaDll& dll) {
+                                 EXPECT_EQ(CallCoInstaller(dll, DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+                             },
+                             [](const std::vector<PlatformCall>&, const Outcome& run) {
+                                 ExpectOnlyAllowedContent(PlugIns(), {&kEarlierGerman});
+                                 const int treesLeft = KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath) +
+                                                       KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath);
+                                 if (run.mode == Failing::Once) {
+                                     EXPECT_LE(treesLeft, run.failed == 0 ? 0 : 1);
+                                 }
+                             },
+                             {}});
+}
+
+// The parameters are written back with the finish-install action asked for, or, when
+// reading or writing them fails, stay as they were.
+TEST_F(CoInstallerSweep, FinishInstall)
+{
+    DeviceRegistryGuard deviceRegistry;
+    TestDevice device{false};
+    SP_DEVINSTALL_PARAMS_W before = {};
+    RunSweep("finish install",
+             Sweep{[&] { before = device.SetDistinctiveParams(0); },
+                   [&](const ZorvaDll& dll) {
+                       EXPECT_EQ(CallCoInstaller(dll, DIF_NEWDEVICEWIZARD_FINISHINSTALL, device.Set(), device.Data()),
+                                 static_cast<DWORD>(NO_ERROR));
+                   },
+                   [&](const std::vector<PlatformCall>&, const Outcome& run) {
+                       SP_DEVINSTALL_PARAMS_W expected = before;
+                       if (Performed(run.calls, "SetupDiSetDeviceInstallParamsW")) {
+                           expected.FlagsEx |= kDiFlagsExFinishInstallAction;
+                       }
+                       EXPECT_EQ(DescribeParams(device.ReadParams()), DescribeParams(expected));
+                       if (!Performed(run.calls, "SetupDiGetDeviceInstallParamsW")) {
+                           EXPECT_EQ(Position(run.calls, "SetupDiSetDeviceInstallParamsW"), run.calls.size() + 1)
+                               << "parameters written back that could not be read";
+                       }
+                   },
+                   {"\"setupapi.dll\""}});
+}
+
+// --- The verbs ------------------------------------------------------------------------------
+
+using VerbEntry = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
+
+// The verb acts (launches or connects) exactly when nothing before its action failed, and
+// only after it has left COM.
+Sweep VerbSweep(const char* entry, const char* action, std::vector<std::string> loads)
+{
+    return Sweep{[] {
+                     ResetStandins();
+                     AddDevice(L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042", L"http://192.168.1.20:5000/desc.xml");
+                     MakeUncServer(L"192.168.1.20");
+                 },
+                 [entry](const ZorvaDll& dll) {
+                     char tail[] = "uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
+                     dll.Entry<VerbEntry>(entry)(nullptr, GetModuleHandleW(nullptr), tail, SW_SHOWNORMAL);
+                 },
+                 [action](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
+                     const size_t acting = Position(undisturbed, action);
+                     ASSERT_LE(acting, undisturbed.size()) << "the undisturbed run does not reach " << action;
+                     EXPECT_EQ(Performed(run.calls, action), run.failed == 0 || run.failed > acting);
+                     if (Position(run.calls, "CoUninitialize") <= run.calls.size()) {
+                         EXPECT_LT(Position(run.calls, "CoUninitialize"), Position(run.calls, action))
+                             << "COM still entered when acting";
+                     }
+                 },
+                 std::move(loads)};
+}
+
+class VerbSweeps : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Loaded for good (it pins itself), so that its BSTRs can be watched from the start.
+        finder_ = LoadLibraryW(L"zorva_test_upnpfinder.dll");
+        ASSERT_NE(finder_, nullptr);
+    }
+
+    HMODULE finder_ = nullptr;
+};
+
+TEST_F(VerbSweeps, Open)
+{
+    RunSweep("Open", VerbSweep("ShellCommandOpen", "ShellExecuteExW",
+                               {"\"oleaut32.dll\"", "\"ole32.dll\"", "\"winhttp.dll\"", "\"shell32.dll\""}));
+}
+
+TEST_F(VerbSweeps, Mount)
+{
+    RunSweep("Mount", VerbSweep("ShellCommandMount", "WNetUseConnectionW",
+                                {"\"oleaut32.dll\"", "\"ole32.dll\"", "\"winhttp.dll\"", "\"mpr.dll\""}));
+}
+
+TEST_F(VerbSweeps, Download)
+{
+    RunSweep("Download", VerbSweep("ShellCommandInstall", "ShellExecuteExW", {"\"shell32.dll\""}));
+}
+
+}  // namespace
