@@ -4,8 +4,8 @@
 // and counts its live objects so that a test can prove every reference was released.
 
 #include "common/com_owners.h"
-#include "shellverbs/upnp.h"
 #include "standins/standin_keys.h"
+#include "standins/upnp_interfaces.h"
 #include "standins/standin_registry.h"
 
 #include <windows.h>
@@ -127,8 +127,8 @@ HRESULT NotImplemented(T* value)
     return E_NOTIMPL;
 }
 
-// One device; it also carries IUPnPDeviceDocumentAccess, as the system's device does.
-class Device final : public CountedObject<DispatchStub<IUPnPDevice>, IUPnPDeviceDocumentAccess> {
+// One device; it also carries UPnPDeviceDocumentAccess, as the system's device does.
+class Device final : public CountedObject<DispatchStub<UPnPDevice>, UPnPDeviceDocumentAccess> {
 public:
     Device(std::wstring udn, std::wstring url) : udn_(std::move(udn)), url_(std::move(url)) {}
 
@@ -138,10 +138,10 @@ public:
             return E_POINTER;
         }
         *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IUPnPDevice)) {
-            *object = static_cast<IUPnPDevice*>(this);
-        } else if (IsEqualIID(iid, IID_IUPnPDeviceDocumentAccess) && !Failing(kFailNoDocumentAccess)) {
-            *object = static_cast<IUPnPDeviceDocumentAccess*>(this);
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kIidUPnPDevice)) {
+            *object = static_cast<UPnPDevice*>(this);
+        } else if (IsEqualIID(iid, kIidUPnPDeviceDocumentAccess) && !Failing(kFailNoDocumentAccess)) {
+            *object = static_cast<UPnPDeviceDocumentAccess*>(this);
         } else {
             return E_NOINTERFACE;
         }
@@ -179,8 +179,8 @@ public:
         *value = VARIANT_TRUE;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_RootDevice(IUPnPDevice** device) override { return NotImplemented(device); }
-    HRESULT STDMETHODCALLTYPE get_ParentDevice(IUPnPDevice** device) override { return NotImplemented(device); }
+    HRESULT STDMETHODCALLTYPE get_RootDevice(UPnPDevice** device) override { return NotImplemented(device); }
+    HRESULT STDMETHODCALLTYPE get_ParentDevice(UPnPDevice** device) override { return NotImplemented(device); }
     HRESULT STDMETHODCALLTYPE get_HasChildren(VARIANT_BOOL* value) override
     {
         if (value == nullptr) {
@@ -212,7 +212,7 @@ private:
     std::wstring url_;
 };
 
-class Finder final : public CountedObject<DispatchStub<IUPnPDeviceFinder>> {
+class Finder final : public CountedObject<DispatchStub<UPnPDeviceFinder>> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
@@ -221,15 +221,15 @@ public:
         }
         *object = nullptr;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-            !IsEqualIID(iid, IID_IUPnPDeviceFinder)) {
+            !IsEqualIID(iid, kIidUPnPDeviceFinder)) {
             return E_NOINTERFACE;
         }
-        *object = static_cast<IUPnPDeviceFinder*>(this);
+        *object = static_cast<UPnPDeviceFinder*>(this);
         AddRef();
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE FindByUDN(BSTR udn, IUPnPDevice** device) override
+    HRESULT STDMETHODCALLTYPE FindByUDN(BSTR udn, UPnPDevice** device) override
     {
         if (device == nullptr) {
             return E_POINTER;
@@ -344,7 +344,7 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
         return E_POINTER;
     }
     *object = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_UPnPDeviceFinder)) {
+    if (!IsEqualCLSID(clsid, zorva_standin::kClsidUPnPDeviceFinder)) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     // The last CoUninitialize of a process lets COM free this library; pinned, it stays
