@@ -1,8 +1,10 @@
 #include "common/shared_bstr.h"
+#include "support/recorder.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -68,16 +70,25 @@ TEST(SharedBstr, ConcatenationMakesANewString)
     EXPECT_EQ(Text(root), L"\\\\");
 }
 
-TEST(SharedBstr, TheLastCopyFreesTheString)
+// The BSTR is freed when the last copy goes, and only then, exactly once: with the BSTR
+// functions of this program recorded, the allocation and the release pair up.
+TEST(SharedBstr, TheLastCopyFreesTheStringOnce)
 {
-    // After the last release the BSTR's memory goes back to the allocator; a copy that
-    // outlives the original must still read the text.
-    SharedBstr survivor;
+    zorva_test::PlatformRecorder recorder(GetModuleHandleW(nullptr),
+                                          {"SysAllocString", "SysAllocStringLen", "SysFreeString"});
     {
-        SharedBstr original = FromAnsi("kept");
-        survivor = original;
+        SharedBstr survivor;
+        {
+            SharedBstr original = FromAnsi("kept");
+            survivor = original;
+            const SharedBstr copy = original;
+        }
+        EXPECT_EQ(Text(survivor), L"kept");
+        EXPECT_EQ(recorder.Count("SysFreeString"), 0u);
     }
-    EXPECT_EQ(Text(survivor), L"kept");
+    EXPECT_EQ(testing::PrintToString(recorder.Texts({"SysAllocString", "SysFreeString"})),
+              testing::PrintToString(std::vector<std::string>{"SysAllocString(\"kept\") = #", "SysFreeString(#) = void"}));
+    EXPECT_EQ(testing::PrintToString(recorder.Outstanding()), "{}");
 }
 
 }  // namespace
