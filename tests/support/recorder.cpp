@@ -59,6 +59,7 @@ struct Row {
     Failure kind;
     Effect effect;
     const char* resource;
+    const wchar_t* delayLoadedFrom;  // the DLL the library delay-loads it from, if it does
 };
 
 template <typename Tag>
@@ -478,10 +479,10 @@ FARPROC WINAPI DelayLoadLookup(HMODULE module, LPCSTR name);
 
 template <typename Tag, typename F>
 Row MakeRow(const char* name, std::intptr_t failure, DWORD lastError, Failure kind, Effect effect,
-            const char* resource = "")
+            const char* resource = "", const wchar_t* delayLoadedFrom = nullptr)
 {
-    return Row{name,    reinterpret_cast<void*>(&Hook<Tag, F>::Call), &Slots<Tag>::real, &Slots<Tag>::replacement,
-               &Slots<Tag>::row, failure, lastError, kind, effect, resource};
+    return Row{name,   reinterpret_cast<void*>(&Hook<Tag, F>::Call), &Slots<Tag>::real, &Slots<Tag>::replacement,
+               &Slots<Tag>::row, failure, lastError, kind, effect, resource, delayLoadedFrom};
 }
 
 #define ZORVA_ROW(function, ...) MakeRow<struct Tag_##function, decltype(&::function)>(#function, __VA_ARGS__)
@@ -502,19 +503,19 @@ const std::vector<Row>& Rows()
             ZORVA_ROW(GetSystemDefaultUILanguage, 0, 0, Failure::Never, Effect::None),
             ZORVA_ROW(GetLocaleInfoW, 0, ERROR_INVALID_PARAMETER, Failure::Returns, Effect::None),
             ZORVA_ROW(MultiByteToWideChar, 0, ERROR_NO_UNICODE_TRANSLATION, Failure::Returns, Effect::None),
-            ZORVA_ROW(SetupDiGetDeviceInstallParamsW, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None),
-            ZORVA_ROW(SetupDiSetDeviceInstallParamsW, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None),
-            ZORVA_ROW(SysAllocString, 0, 0, Failure::Heap, Effect::MakesBlock, "BSTR"),
-            ZORVA_ROW(SysAllocStringLen, 0, 0, Failure::Heap, Effect::MakesBlock, "BSTR"),
-            ZORVA_ROW(SysFreeString, 0, 0, Failure::Never, Effect::ReleasesBlock, "BSTR"),
-            ZORVA_ROW(SysStringLen, 0, 0, Failure::Never, Effect::None),
-            ZORVA_ROW(CoInitializeEx, E_OUTOFMEMORY, 0, Failure::Returns, Effect::EntersCom, "COM entry"),
-            ZORVA_ROW(CoCreateInstance, REGDB_E_CLASSNOTREG, 0, Failure::Returns, Effect::None),
-            ZORVA_ROW(CoUninitialize, 0, 0, Failure::Never, Effect::LeavesCom, "COM entry"),
-            ZORVA_ROW(WinHttpCrackUrl, FALSE, ERROR_WINHTTP_INVALID_URL, Failure::Returns, Effect::None),
-            ZORVA_ROW(ShellExecuteExW, FALSE, ERROR_FILE_NOT_FOUND, Failure::Returns, Effect::MakesProcess, "handle"),
+            ZORVA_ROW(SetupDiGetDeviceInstallParamsW, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None, "", L"setupapi.dll"),
+            ZORVA_ROW(SetupDiSetDeviceInstallParamsW, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None, "", L"setupapi.dll"),
+            ZORVA_ROW(SysAllocString, 0, 0, Failure::Heap, Effect::MakesBlock, "BSTR", L"oleaut32.dll"),
+            ZORVA_ROW(SysAllocStringLen, 0, 0, Failure::Heap, Effect::MakesBlock, "BSTR", L"oleaut32.dll"),
+            ZORVA_ROW(SysFreeString, 0, 0, Failure::Never, Effect::ReleasesBlock, "BSTR", L"oleaut32.dll"),
+            ZORVA_ROW(SysStringLen, 0, 0, Failure::Never, Effect::None, "", L"oleaut32.dll"),
+            ZORVA_ROW(CoInitializeEx, E_OUTOFMEMORY, 0, Failure::Returns, Effect::EntersCom, "COM entry", L"ole32.dll"),
+            ZORVA_ROW(CoCreateInstance, REGDB_E_CLASSNOTREG, 0, Failure::Returns, Effect::None, "", L"ole32.dll"),
+            ZORVA_ROW(CoUninitialize, 0, 0, Failure::Never, Effect::LeavesCom, "COM entry", L"ole32.dll"),
+            ZORVA_ROW(WinHttpCrackUrl, FALSE, ERROR_WINHTTP_INVALID_URL, Failure::Returns, Effect::None, "", L"winhttp.dll"),
+            ZORVA_ROW(ShellExecuteExW, FALSE, ERROR_FILE_NOT_FOUND, Failure::Returns, Effect::MakesProcess, "handle", L"shell32.dll"),
             ZORVA_ROW(CloseHandle, FALSE, ERROR_INVALID_HANDLE, Failure::Releases, Effect::ReleasesHandle, "handle"),
-            ZORVA_ROW(WNetUseConnectionW, ERROR_BAD_NET_NAME, 0, Failure::Returns, Effect::None),
+            ZORVA_ROW(WNetUseConnectionW, ERROR_BAD_NET_NAME, 0, Failure::Returns, Effect::None, "", L"mpr.dll"),
             ZORVA_ROW(malloc, 0, 0, Failure::Heap, Effect::MakesBlock, "heap block"),
             ZORVA_ROW(calloc, 0, 0, Failure::Heap, Effect::MakesBlock, "heap block"),
             ZORVA_ROW(realloc, 0, 0, Failure::Heap, Effect::Reallocates, "heap block"),
@@ -524,7 +525,7 @@ const std::vector<Row>& Rows()
         // Not recorded itself: it only hands the delay-load helper its hooks.
         table.push_back(Row{"GetProcAddress", reinterpret_cast<void*>(&DelayLoadLookup),
                             &Slots<Tag_GetProcAddress>::real, &Slots<Tag_GetProcAddress>::replacement,
-                            &Slots<Tag_GetProcAddress>::row, 0, 0, Failure::Never, Effect::None, ""});
+                            &Slots<Tag_GetProcAddress>::row, 0, 0, Failure::Never, Effect::None, "", nullptr});
         for (size_t index = 0; index < table.size(); ++index) {
             *table[index].index = index;
         }
@@ -594,11 +595,6 @@ void WriteSlot(void** slot, void* value)
     VirtualProtect(slot, sizeof(void*), protection, &protection);
 }
 
-// The DLLs the library delay-loads: a slot of theirs that the loader's helper has bound
-// already holds the function itself.
-constexpr const wchar_t* kDelayLoaded[] = {L"setupapi.dll", L"ole32.dll",   L"oleaut32.dll",
-                                           L"winhttp.dll",  L"shell32.dll", L"mpr.dll"};
-
 void Patch(PlatformRecorder::State& state, HMODULE module, const std::set<std::string>& only)
 {
     const std::lock_guard<SlimLock> held(state.lock);
@@ -618,7 +614,7 @@ void Patch(PlatformRecorder::State& state, HMODULE module, const std::set<std::s
         }
     });
     // Delay-loaded imports that were called before: their slots, in the import section
-    // like all others, hold the functions' addresses.
+    // like all others, hold the functions' addresses themselves.
     BYTE* base = reinterpret_cast<BYTE*>(module);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
@@ -628,13 +624,11 @@ void Patch(PlatformRecorder::State& state, HMODULE module, const std::set<std::s
         }
         auto** slots = reinterpret_cast<void**>(base + section->VirtualAddress);
         for (const Row& row : Rows()) {
-            for (const wchar_t* dll : kDelayLoaded) {
-                const HMODULE loaded = GetModuleHandleW(dll);
-                const FARPROC bound = loaded != nullptr ? GetProcAddress(loaded, row.name) : nullptr;
-                for (DWORD slot = 0; bound != nullptr && slot < section->Misc.VirtualSize / sizeof(void*); ++slot) {
-                    if (slots[slot] == reinterpret_cast<void*>(bound)) {
-                        patch(row, &slots[slot]);
-                    }
+            const HMODULE loaded = row.delayLoadedFrom != nullptr ? GetModuleHandleW(row.delayLoadedFrom) : nullptr;
+            const FARPROC bound = loaded != nullptr ? GetProcAddress(loaded, row.name) : nullptr;
+            for (DWORD slot = 0; bound != nullptr && slot < section->Misc.VirtualSize / sizeof(void*); ++slot) {
+                if (slots[slot] == reinterpret_cast<void*>(bound)) {
+                    patch(row, &slots[slot]);
                 }
             }
         }
