@@ -7,7 +7,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo bench clean
 
 all: build
 
@@ -27,6 +27,10 @@ test: build
 demo: configure
 	@cmake --build $(BUILD) -j$(JOBS) --target zorva_demo
 	@demo/run-demo.sh $(BUILD) $(DEMO_LANG)
+
+bench: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target zorva_bench
+	@bench/run-bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,673 @@
+// make bench: how long the library's work takes under Wine, each figure against a peer that
+// does the same work the platform's own way, and which modules each entry point loads.
+//
+//   zorva-bench.exe SHIPPED_DLL MODULE_HOST OUTPUT_DIR      (under LC_ALL=en_US.UTF-8)
+//
+// The variants of a figure run interleaved (A, B, A, B, ...) in this one process, after one
+// untimed warm-up round, so that a busy machine slows every side alike; the ratio is taken
+// per round and reported as median, min and max over the rounds. What a run needs (a key
+// tree, fresh stand-ins) is made before it and what it did is checked after it, both
+// untimed: the time of a run that silently did nothing would be worthless.
+
+#include "common/unique_resource.h"
+#include "support/plugin_trees.h"
+#include "support/processes.h"
+#include "support/registry.h"
+#include "support/standins_control.h"
+#include "support/zorva_dll.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace zorva_test;
+
+constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
+constexpr wchar_t kDescriptionUrl[] = L"http://192.168.1.20:5000/desc.xml";
+constexpr wchar_t kHost[] = L"192.168.1.20";
+constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
+const std::wstring kTrees[] = {kHardwareIdentityPath, kDeviceTypePath};
+
+// Rounds per figure, chosen for a stable median on a busy 2-core machine within the time
+// make bench may take.
+struct RemovalSize {
+    int keys;
+    int rounds;
+};
+constexpr RemovalSize kRemovalSizes[] = {{100, 31}, {1000, 11}, {10000, 3}};
+constexpr int kInstallRounds = 101;
+constexpr int kVerbRounds = 11;
+
+struct InfTraits {
+    using Type = HINF;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type inf) noexcept { SetupCloseInfFile(inf); }
+};
+using UniqueInf = zorva::UniqueResource<InfTraits>;
+
+void Check(LSTATUS status, const char* what)
+{
+    if (status != ERROR_SUCCESS) {
+        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(status));
+    }
+}
+
+double Now()
+{
+    static const double ticksPerSecond = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER ticks;
+    QueryPerformanceCounter(&ticks);
+    return static_cast<double>(ticks.QuadPart) / ticksPerSecond;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string Format(const char* format, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof(text), format, value);
+    return text;
+}
+
+std::string Duration(double seconds)
+{
+    if (std::isnan(seconds)) {
+        return "";
+    }
+    return seconds < 1e-3 ? Format("%.1f us", seconds * 1e6)
+                          : seconds < 1 ? Format("%.2f ms", seconds * 1e3) : Format("%.3f s", seconds);
+}
+
+struct Variant {
+    std::string name;
+    int rounds;
+    std::function<void()> prepare;  // untimed, before each run
+    std::function<void()> run;      // timed
+    std::function<void()> check;    // untimed, after each run: throws when it did not do its work
+};
+
+// times[variant][round], in seconds. Each round runs every variant once, in order. A variant
+// of fewer rounds than the most (bigger work) takes part in evenly spaced rounds only, so
+// that its runs spread over the whole series as the others' do. An untimed warm-up round
+// of the variants of the most rounds (the quick ones) first pages the code in and grows the
+// caches and the registry's structures.
+std::vector<std::vector<double>> Interleave(const std::vector<Variant>& variants)
+{
+    int most = 0;
+    for (const Variant& variant : variants) {
+        most = std::max(most, variant.rounds);
+    }
+    std::vector<std::vector<double>> times(variants.size());
+    for (int round = -1; round < most; ++round) {
+        for (size_t i = 0; i < variants.size(); ++i) {
+            const Variant& variant = variants[i];
+            const int spacing = most / variant.rounds;
+            if (round < 0 ? variant.rounds < most : round % spacing != 0 || round / spacing >= variant.rounds) {
+                continue;
+            }
+            variant.prepare();
+            const double start = Now();
+            variant.run();
+            const double seconds = Now() - start;
+            try {
+                variant.check();
+            } catch (const std::exception& error) {
+                throw std::runtime_error(variant.name + ": " + error.what());
+            }
+            if (round >= 0) {
+                times[i].push_back(seconds);
+            }
+        }
+    }
+    return times;
+}
+
+struct Row {
+    std::string figure;
+    double ratio = NAN, low = NAN, high = NAN;  // this / peer: median, min, max over the rounds
+    double mine = NAN, peer = NAN;              // median seconds
+    std::string goal;
+    std::string note;
+    std::string modules;  // the full module list, printed below the table
+};
+
+Row Ratio(const std::string& figure, const std::vector<double>& mine, const std::vector<double>& peer)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < mine.size(); ++i) {
+        ratios.push_back(mine[i] / peer[i]);
+    }
+    Row row;
+    row.figure = figure;
+    row.ratio = Median(ratios);
+    row.low = *std::min_element(ratios.begin(), ratios.end());
+    row.high = *std::max_element(ratios.begin(), ratios.end());
+    row.mine = Median(mine);
+    row.peer = Median(peer);
+    return row;
+}
+
+std::string Goal(bool met, const std::string& goal)
+{
+    return goal + (met ? " met" : " MISSED");
+}
+
+DWORD CallCoInstaller(CoInstallerEntry entry, HDEVINFO set, DI_FUNCTION function)
+{
+    COINSTALLER_CONTEXT_DATA context = {};
+    return entry(function, set, nullptr, &context);
+}
+
+void RemoveTrees()
+{
+    for (const std::wstring& tree : kTrees) {
+        const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, tree.c_str());
+        if (status != ERROR_FILE_NOT_FOUND) {
+            Check(status, "RegDeleteTreeW");
+        }
+    }
+}
+
+// --- 1. Removal ---------------------------------------------------------------------------
+
+// root\path with `keys` keys below it, each with up to `branching` children, made breadth
+// first (branching >= keys: all directly below the root).
+void BuildTree(const std::wstring& path, int keys, int branching)
+{
+    zorva::UniqueHkey root;
+    Check(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_CREATE_SUB_KEY, nullptr, root.put(),
+                          nullptr),
+          "RegCreateKeyExW");
+    std::vector<std::wstring> paths(keys + 1);  // [0] is the root
+    for (int i = 1; i <= keys; ++i) {
+        const int parent = (i - 1) / branching;
+        paths[i] = (parent == 0 ? L"" : paths[parent] + L"\\") + L"k" + std::to_wstring((i - 1) % branching);
+        zorva::UniqueHkey key;
+        Check(RegCreateKeyExW(root.get(), paths[i].c_str(), 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr),
+              "RegCreateKeyExW");
+    }
+}
+
+void RemovalFigures(std::vector<Row>& rows, CoInstallerEntry rallyD, HDEVINFO set)
+{
+    const auto treesGone = [] {
+        for (const std::wstring& tree : kTrees) {
+            if (KeyExists(HKEY_CLASSES_ROOT, tree)) {
+                throw std::runtime_error("a tree is still there after the removal");
+            }
+        }
+    };
+    const auto product = [&] { CallCoInstaller(rallyD, set, DIF_REMOVE); };
+    const auto platform = [] {
+        for (const std::wstring& tree : kTrees) {
+            Check(RegDeleteTreeW(HKEY_CLASSES_ROOT, tree.c_str()), "RegDeleteTreeW");
+        }
+    };
+    RemoveTrees();
+    for (const int branching : {0, 10}) {
+        const std::string shape = branching == 0 ? "flat" : "10-ary";
+        // The sizes take turns as well, so that the per-key growth from 1,000 to 10,000 keys
+        // compares runs spread over the same minutes: a machine that gets busier halfway
+        // through would otherwise show up as growth.
+        std::vector<Variant> variants;
+        for (const RemovalSize& size : kRemovalSizes) {
+            const auto build = [&size, branching] {
+                for (const std::wstring& tree : kTrees) {
+                    BuildTree(tree, size.keys, branching == 0 ? size.keys : branching);
+                }
+            };
+            const std::string keys = std::to_string(size.keys) + " keys";
+            variants.push_back({"RallyD(DIF_REMOVE), " + keys, size.rounds, build, product, treesGone});
+            variants.push_back({"RegDeleteTreeW, " + keys, size.rounds, build, platform, treesGone});
+        }
+        const auto times = Interleave(variants);
+        for (size_t i = 0; i < std::size(kRemovalSizes); ++i) {
+            const int keys = kRemovalSizes[i].keys;
+            Row row = Ratio("Removal 2 x " + std::to_string(keys) + " keys, " + shape + ": RallyD / RegDeleteTreeW",
+                            times[2 * i], times[2 * i + 1]);
+            row.goal = Goal(row.ratio <= 0.6, "<= 0.60");
+            row.note = Format("%.1f", row.mine / (2 * keys) * 1e6) +
+                       Format(" vs %.1f us per key", row.peer / (2 * keys) * 1e6);
+            rows.push_back(row);
+        }
+        // Each run's per-key time at 10,000 keys over the median one at 1,000: 1.00 is linear.
+        const auto growth = [&](size_t side) {  // 0: RallyD, 1: RegDeleteTreeW
+            std::vector<double> large = times[4 + side];
+            std::vector<double> small = times[2 + side];
+            for (double& seconds : large) {
+                seconds /= 2 * kRemovalSizes[2].keys;
+            }
+            for (double& seconds : small) {
+                seconds /= 2 * kRemovalSizes[1].keys;
+            }
+            return Ratio("Removal per key, 10000 / 1000 keys, " + shape + ": RallyD", large,
+                         std::vector<double>(large.size(), Median(small)));
+        };
+        Row row = growth(0);
+        row.goal = Goal(std::fabs(row.ratio - 1) <= 0.15, "0.85-1.15");
+        row.note = Format("RegDeleteTreeW: %.2f", growth(1).ratio);
+        rows.push_back(row);
+    }
+}
+
+// --- 2. Installation ----------------------------------------------------------------------
+
+struct Write {
+    std::wstring key;  // below HKEY_CLASSES_ROOT
+    std::wstring name;
+    std::wstring data;
+};
+
+// Every value of the two trees as README gives them, with the English captions.
+std::vector<Write> ExpectedWrites()
+{
+    std::vector<Write> writes;
+    const RegTree trees[] = {ExpectedHardwareIdentityTree(), ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))};
+    for (size_t i = 0; i < 2; ++i) {
+        for (const auto& [key, values] : trees[i]) {
+            for (const auto& [name, value] : values) {
+                std::wstring data = CodeUnits(value);
+                data.pop_back();  // the stored terminator
+                writes.push_back({key.empty() ? kTrees[i] : kTrees[i] + L"\\" + key, name, data});
+            }
+        }
+    }
+    return writes;
+}
+
+// The same values as an INF AddReg section (flag 0: REG_SZ). SetupAPI reads %x% as a string
+// substitution, so a literal % is written %%, and a quote inside quotes "".
+std::wstring InfText(const std::vector<Write>& writes)
+{
+    const auto quoted = [](const std::wstring& text) {
+        std::wstring out = L"\"";
+        for (const wchar_t c : text) {
+            out += c;
+            if (c == L'%' || c == L'"') {
+                out += c;
+            }
+        }
+        return out + L"\"";
+    };
+    std::wstring inf = L"\xFEFF[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n"
+                       L"[PlugIns]\r\nAddReg=PlugIns.AddReg\r\n\r\n[PlugIns.AddReg]\r\n";
+    for (const Write& write : writes) {
+        inf += L"HKCR," + quoted(write.key) + L"," + (write.name.empty() ? L"" : quoted(write.name)) +
+               L",0x00000000," + quoted(write.data) + L"\r\n";
+    }
+    return inf;
+}
+
+void WriteWholeFile(const std::wstring& path, const void* bytes, size_t size)
+{
+    const zorva::UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.get(), bytes, static_cast<DWORD>(size), &written, nullptr) || written != size) {
+        throw std::runtime_error("cannot write " + Narrow(path) + ": " + std::to_string(GetLastError()));
+    }
+}
+
+void InstallationFigures(std::vector<Row>& rows, CoInstallerEntry rallyD, HDEVINFO set, const std::wstring& outputDir)
+{
+    const std::vector<Write> writes = ExpectedWrites();
+    const std::wstring infPath = outputDir + L"\\plugins.inf";
+    const std::wstring inf = InfText(writes);
+    WriteWholeFile(infPath, inf.data(), inf.size() * sizeof(wchar_t));
+    const UniqueInf infHandle(SetupOpenInfFileW(infPath.c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    if (!infHandle) {
+        throw std::runtime_error("SetupOpenInfFileW failed: " + std::to_string(GetLastError()));
+    }
+
+    const RegTree expected[] = {ExpectedHardwareIdentityTree(), ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))};
+    const auto asReadmeSays = [&] {
+        for (size_t i = 0; i < 2; ++i) {
+            const RegTree written = SnapshotTree(HKEY_CLASSES_ROOT, kTrees[i]);
+            if (written != expected[i]) {
+                throw std::runtime_error("the tree differs from README's:\n" + DescribeTree(written));
+            }
+        }
+    };
+    const auto viaInf = [&] {
+        if (!SetupInstallFromInfSectionW(nullptr, infHandle.get(), L"PlugIns", SPINST_REGISTRY, nullptr, nullptr, 0,
+                                         nullptr, nullptr, nullptr, nullptr)) {
+            throw std::runtime_error("failed: " + std::to_string(GetLastError()));
+        }
+    };
+    const auto plainWrites = [&] {
+        for (const Write& write : writes) {
+            zorva::UniqueHkey key;
+            Check(RegCreateKeyExW(HKEY_CLASSES_ROOT, write.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  key.put(), nullptr),
+                  "RegCreateKeyExW");
+            Check(RegSetValueExW(key.get(), write.name.c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(write.data.c_str()),
+                                 static_cast<DWORD>((write.data.size() + 1) * sizeof(wchar_t))),
+                  "RegSetValueExW");
+        }
+    };
+    const auto times = Interleave(
+        {{"RallyD(DIF_INSTALLINTERFACES)", kInstallRounds, RemoveTrees,
+          [&] { CallCoInstaller(rallyD, set, DIF_INSTALLINTERFACES); }, asReadmeSays},
+         {"SetupInstallFromInfSectionW", kInstallRounds, RemoveTrees, viaInf, asReadmeSays},
+         {"RegCreateKeyExW+RegSetValueExW", kInstallRounds, RemoveTrees, plainWrites, asReadmeSays}});
+    Row addReg = Ratio("Install from empty: RallyD / INF AddReg", times[0], times[1]);
+    addReg.goal = Goal(addReg.ratio <= 1.0, "<= 1.00");
+    addReg.note = std::to_string(writes.size()) + " REG_SZ values; INF opened once, untimed";
+    rows.push_back(addReg);
+    rows.push_back(Ratio("Install from empty: RallyD / RegCreateKeyExW+RegSetValueExW", times[0], times[2]));
+}
+
+// --- 3. The verbs as rundll32 processes ----------------------------------------------------
+
+std::wstring Rundll32(const wchar_t* dll, const wchar_t* entry)
+{
+    return std::wstring(L"rundll32.exe ") + dll + L"," + entry + L" " + kUdn;
+}
+
+void ExpectLaunches(size_t count, const std::wstring& target)
+{
+    const std::vector<Launch> launches = ReadLaunches();
+    if (launches.size() != count || (count == 1 && launches[0].argument != target)) {
+        throw std::runtime_error(std::to_string(launches.size()) + " shell launches, expected " +
+                                 std::to_string(count) + " of " + Narrow(target));
+    }
+}
+
+void ExpectConnections(size_t count)
+{
+    const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
+    const std::wstring share = L"\\\\" + std::wstring(kHost) + L"\\Public";
+    if (requests.size() != count || (count == 1 && requests[0].remoteName != share)) {
+        throw std::runtime_error(std::to_string(requests.size()) + " connection requests, expected " +
+                                 std::to_string(count) + " for " + Narrow(share));
+    }
+}
+
+void VerbFigures(std::vector<Row>& rows)
+{
+    struct VerbCase {
+        const char* name;
+        const wchar_t* probeDll;
+        const wchar_t* probeEntry;
+        std::function<void()> check;
+    };
+    const VerbCase verbs[] = {
+        {"ShellCommandOpen", L"zorva_bench_probe_open.dll", L"ProbeOpen",
+         [] {
+             ExpectLaunches(1, L"\\\\" + std::wstring(kHost));
+             ExpectConnections(0);
+         }},
+        {"ShellCommandMount", L"zorva_bench_probe_mount.dll", L"ProbeMount",
+         [] {
+             ExpectLaunches(0, L"");
+             ExpectConnections(1);
+         }},
+        {"ShellCommandInstall", L"zorva_bench_probe_install.dll", L"ProbeInstall",
+         [] {
+             ExpectLaunches(1, kDownloadPage);
+             ExpectConnections(0);
+         }},
+    };
+    MakeUncServer(kHost);
+    const auto freshStandins = [] {
+        ResetStandins();
+        AddDevice(kUdn, kDescriptionUrl);
+    };
+    for (const VerbCase& verb : verbs) {
+        const std::wstring entry(verb.name, verb.name + std::char_traits<char>::length(verb.name));
+        const auto times = Interleave(
+            {{verb.name, kVerbRounds, freshStandins,
+              [&] { RunAndWait(Rundll32(kInstalledDllName, entry.c_str())); }, verb.check},
+             {"floor probe", kVerbRounds, freshStandins,
+              [&] { RunAndWait(Rundll32(verb.probeDll, verb.probeEntry)); }, verb.check},
+             {"empty entry point", kVerbRounds, freshStandins,
+              [] { RunAndWait(Rundll32(L"zorva_bench_empty.dll", L"Empty")); },
+              [] {
+                  ExpectLaunches(0, L"");
+                  ExpectConnections(0);
+              }}});
+        Row probe = Ratio(std::string(verb.name) + " process / floor probe", times[0], times[1]);
+        probe.goal = Goal(probe.ratio <= 1.10, "<= 1.10");
+        rows.push_back(probe);
+        Row empty = Ratio(std::string(verb.name) + " process / empty entry point", times[0], times[2]);
+        empty.note = "empty entry point alone: " + Duration(empty.peer);
+        rows.push_back(empty);
+    }
+}
+
+// --- 4. Size and modules ------------------------------------------------------------------
+
+// Runs `commandLine` and returns what it wrote to its standard output.
+std::string RunCaptured(std::wstring commandLine)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    zorva::UniqueHandle readEnd;
+    zorva::UniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+        throw std::runtime_error("CreatePipe failed: " + std::to_string(GetLastError()));
+    }
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+    }
+    const zorva::UniqueHandle processHandle(process.hProcess);
+    const zorva::UniqueHandle threadHandle(process.hThread);
+    writeEnd.reset();  // the pipe ends when the child's copy closes
+    std::string output;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        output.append(buffer, read);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    return output;
+}
+
+void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const std::wstring& hostPath)
+{
+    WIN32_FILE_ATTRIBUTE_DATA file = {};
+    if (!GetFileAttributesExW(dllPath.c_str(), GetFileExInfoStandard, &file)) {
+        throw std::runtime_error("cannot read the size of " + Narrow(dllPath));
+    }
+    const double bytes = static_cast<double>(file.nFileSizeLow);
+    Row size;
+    size.figure = "Size of ZORVA_KT2HX-x64.dll";
+    size.goal = Goal(bytes <= 320 * 1024, "<= 320 KB");
+    size.note = Format("%.0f bytes", bytes) + Format(" (%.1f KB)", bytes / 1024);
+    rows.push_back(size);
+
+    struct EntryCase {
+        const char* name;
+        std::wstring arguments;
+        bool coInstaller;
+    };
+    const EntryCase entries[] = {
+        {"CoDeviceInstall(DIF_INSTALLINTERFACES)", L"CoDeviceInstall " + std::to_wstring(DIF_INSTALLINTERFACES), true},
+        {"CoDeviceInstall(DIF_REMOVE)", L"CoDeviceInstall " + std::to_wstring(DIF_REMOVE), true},
+        {"ShellCommandOpen <UDN>", std::wstring(L"ShellCommandOpen ") + kUdn, false},
+        {"ShellCommandMount <UDN>", std::wstring(L"ShellCommandMount ") + kUdn, false},
+        {"ShellCommandInstall <UDN>", std::wstring(L"ShellCommandInstall ") + kUdn, false},
+    };
+    MakeUncServer(kHost);
+    // The host's next line, which must be `step`'s: its modules, and those of them that the
+    // co-installer must not load (blank-separated; "" when none).
+    const auto parse = [](std::istream& output, const std::string& step) {
+        std::string line;
+        std::getline(output, line);
+        std::istringstream words(line);
+        std::string word;
+        if (!(words >> word) || word != step) {
+            throw std::runtime_error("the module host did not report its " + step + " step");
+        }
+        std::pair<std::string, std::string> listAndWatched;
+        while (words >> word) {
+            listAndWatched.first += (listAndWatched.first.empty() ? "" : " ") + word;
+            for (const char* watched : {"shell32.dll", "ole32.dll", "oleaut32.dll", "winhttp.dll", "mpr.dll"}) {
+                listAndWatched.second += word == watched ? " " + word : "";
+            }
+        }
+        return listAndWatched;
+    };
+    const auto summary = [](const std::pair<std::string, std::string>& modules) {
+        const std::string& list = modules.first;
+        const long count = list.empty() ? 0 : 1 + std::count(list.begin(), list.end(), ' ');
+        return std::to_string(count) + " modules" + (modules.second.empty() ? "" : ", watched:" + modules.second);
+    };
+    for (const EntryCase& entry : entries) {
+        ResetStandins();
+        AddDevice(kUdn, kDescriptionUrl);
+        std::istringstream output(RunCaptured(L"\"" + hostPath + L"\" " + entry.arguments));
+        const auto load = parse(output, "load");
+        const auto call = parse(output, "call");
+        if (&entry == &entries[0]) {
+            Row loading;
+            loading.figure = "Modules loading the DLL adds (beyond the empty DLL)";
+            loading.modules = load.first.empty() ? "(none)" : load.first;
+            loading.note = summary(load);
+            rows.push_back(loading);
+        }
+        Row row;
+        row.figure = std::string("Modules the call adds: ") + entry.name;
+        row.modules = call.first.empty() ? "(none)" : call.first;
+        row.note = summary(call);
+        if (entry.coInstaller) {
+            // What the entry point costs SetupAPI's process: the DLL's load and the call.
+            row.goal = Goal(load.second.empty() && call.second.empty(), "none watched");
+        }
+        rows.push_back(row);
+    }
+}
+
+// --- The report ---------------------------------------------------------------------------
+
+std::string RatioText(const Row& row)
+{
+    if (std::isnan(row.ratio)) {
+        return "";
+    }
+    return Format("%.2f", row.ratio) +
+           (std::isnan(row.low) ? std::string() : Format(" [%.2f", row.low) + Format("-%.2f]", row.high));
+}
+
+void PrintTable(const std::vector<Row>& rows)
+{
+    std::printf("\n%-62s %-18s %10s %10s  %-19s %s\n", "Figure (this / peer)", "Ratio [min-max]", "This", "Peer",
+                "Goal", "Note");
+    for (const Row& row : rows) {
+        std::printf("%-62s %-18s %10s %10s  %-19s %s\n", row.figure.c_str(), RatioText(row).c_str(),
+                    Duration(row.mine).c_str(), Duration(row.peer).c_str(), row.goal.c_str(), row.note.c_str());
+    }
+    std::printf("\nModules added (lower case):\n");
+    for (const Row& row : rows) {
+        if (!row.modules.empty()) {
+            std::printf("  %s:\n    %s\n", row.figure.c_str(), row.modules.c_str());
+        }
+    }
+}
+
+void WriteCsv(const std::vector<Row>& rows, const std::wstring& path)
+{
+    const auto text = [](const std::string& value) {
+        std::string out = "\"";
+        for (const char c : value) {
+            out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        }
+        return out + "\"";
+    };
+    const auto number = [](double value) { return std::isnan(value) ? std::string() : Format("%.6g", value); };
+    std::string csv = "figure,ratio_median,ratio_min,ratio_max,this_median_s,peer_median_s,goal,note,modules\r\n";
+    for (const Row& row : rows) {
+        csv += text(row.figure) + "," + number(row.ratio) + "," + number(row.low) + "," + number(row.high) + "," +
+               number(row.mine) + "," + number(row.peer) + "," + text(row.goal) + "," + text(row.note) + "," +
+               text(row.modules) + "\r\n";
+    }
+    WriteWholeFile(path, csv.data(), csv.size());
+}
+
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* exception)
+{
+    // Without this, Wine lets a crashing process exit 0 now and then.
+    std::fprintf(stderr, "zorva-bench: unhandled exception 0x%08lx\n", exception->ExceptionRecord->ExceptionCode);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    SetUnhandledExceptionFilter(EndOnCrash);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: zorva-bench.exe SHIPPED_DLL MODULE_HOST OUTPUT_DIR\n");
+        return 2;
+    }
+    const double start = Now();
+    std::vector<Row> rows;
+    bool failed = false;
+    const auto figure = [&](const char* name, const std::function<void()>& measure) {
+        std::printf("%s ...", name);
+        std::fflush(stdout);
+        const double begin = Now();
+        try {
+            measure();
+        } catch (const std::exception& error) {
+            failed = true;
+            Row row;
+            row.figure = std::string(name) + ": FAILED";
+            row.note = error.what();
+            rows.push_back(row);
+        }
+        std::printf(" %.0f s\n", Now() - begin);
+    };
+    try {
+        if (GetACP() != 1252) {
+            throw std::runtime_error("run under LC_ALL=en_US.UTF-8: the INF holds the English captions");
+        }
+        const ZorvaDll dll;
+        const CoInstallerEntry rallyD = dll.Entry("RallyD");
+        const zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        figure("Removal", [&] { RemovalFigures(rows, rallyD, set.get()); });
+        figure("Installation", [&] { InstallationFigures(rows, rallyD, set.get(), argv[3]); });
+        RemoveTrees();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zorva-bench: %s\n", error.what());
+        return 1;
+    }
+    figure("Verbs", [&] { VerbFigures(rows); });
+    figure("Size and modules", [&] { ModuleFigures(rows, argv[1], argv[2]); });
+
+    PrintTable(rows);
+    const std::wstring csvPath = std::wstring(argv[3]) + L"\\results.csv";
+    WriteCsv(rows, csvPath);
+    std::printf("\nCSV: %s\nBenchmark time: %.0f s\n", Narrow(csvPath).c_str(), Now() - start);
+    return failed ? 1 : 0;
+}
