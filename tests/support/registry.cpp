@@ -74,10 +74,12 @@ void SnapshotKey(HKEY key, const std::wstring& relative, RegTree& tree)
     }
 }
 
-// Deletes the key and everything below it, a link as the link.
+// Deletes the key and everything below it, a link as the link. Subkeys that another process
+// adds meanwhile (a stand-in's late record) go too.
 LSTATUS DeleteKeyAndSubkeys(HKEY key)
 {
-    for (const std::wstring& name : SubkeyNames(key)) {
+    for (std::vector<std::wstring> names; !(names = SubkeyNames(key)).empty();) {
+        const std::wstring& name = names.front();
         zorva::UniqueHkey child;
         const LSTATUS opened = OpenChild(key, name, KEY_READ | DELETE, child);
         if (opened != ERROR_SUCCESS) {

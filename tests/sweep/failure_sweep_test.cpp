@@ -14,6 +14,10 @@
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
 
+#include <windows.h>
+
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -336,11 +340,30 @@ TEST_F(CoInstallerSweep, FinishInstall)
 
 using VerbEntry = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
 
+// True while a program the shell started for an earlier run is still running.
+bool LaunchedProgramRunning()
+{
+    const zorva::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W process = {};
+    process.dwSize = sizeof(process);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &process); more;
+         more = Process32NextW(snapshot.get(), &process)) {
+        if (_wcsicmp(process.szExeFile, L"zorva_test_recorder.exe") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The verb acts (launches or connects) exactly when nothing before its action failed, and
-// only after it has left COM.
+// only after it has left COM. Each run starts when the programs launched before have
+// written their records: otherwise they would write them into the next run's stand-ins.
 Sweep VerbSweep(const char* entry, const char* action, std::vector<std::string> loads)
 {
     return Sweep{[] {
+                     for (int wait = 0; wait < 500 && LaunchedProgramRunning(); ++wait) {
+                         Sleep(20);
+                     }
                      ResetStandins();
                      AddDevice(L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042", L"http://192.168.1.20:5000/desc.xml");
                      MakeUncServer(L"192.168.1.20");
