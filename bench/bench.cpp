@@ -10,6 +10,7 @@
 // untimed: the time of a run that silently did nothing would be worthless.
 
 #include "common/unique_resource.h"
+#include "package/installer/console_text.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry.h"
@@ -612,20 +613,11 @@ void WriteCsv(const std::vector<Row>& rows, const std::wstring& path)
     WriteWholeFile(path, csv.data(), csv.size());
 }
 
-LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* exception)
-{
-    // Without this, Wine lets a crashing process exit 0 now and then.
-    std::fprintf(stderr, "zorva-bench: unhandled exception 0x%08lx\n", exception->ExceptionRecord->ExceptionCode);
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 3);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    SetUnhandledExceptionFilter(EndOnCrash);
+    zorva_tools::HandleCrashes();
     if (argc != 4) {
         std::fprintf(stderr, "usage: zorva-bench.exe SHIPPED_DLL MODULE_HOST OUTPUT_DIR\n");
         return 2;
