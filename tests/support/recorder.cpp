@@ -719,6 +719,12 @@ bool PlatformRecorder::CanFail(const PlatformCall& call)
     return row != nullptr && row->kind != Failure::Never;
 }
 
+bool PlatformRecorder::IsAllocation(const PlatformCall& call)
+{
+    const Row* row = FindRow(call.function.c_str());
+    return row != nullptr && row->kind == Failure::Heap;
+}
+
 void PlatformRecorder::Replace(const char* function, const void* replacement)
 {
     const Row* row = FindRow(function);

@@ -60,6 +60,8 @@ public:
     void FailAt(size_t k, Failing mode);
     // True when such a call can be failed.
     static bool CanFail(const PlatformCall& call);
+    // True when such a call allocates (from the heap or the BSTR allocator).
+    static bool IsAllocation(const PlatformCall& call);
 
     // Calls of `function` go to `replacement` (of the same signature) instead of the real
     // function; they are recorded as usual.

@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -171,12 +170,6 @@ bool Performed(const std::vector<PlatformCall>& calls, const std::string& functi
     return false;
 }
 
-bool IsAllocation(const std::string& function)
-{
-    return function == "malloc" || function == "calloc" || function == "realloc" || function == "SysAllocString" ||
-           function == "SysAllocStringLen";
-}
-
 // --- The co-installer -----------------------------------------------------------------------
 
 // Each key and value of `actual` stands as it is in one of the `allowed` trees.
@@ -273,7 +266,7 @@ protected:
                          ExpectOnlyAllowedContent(after, {&kRegistered, &before});
                          if (run.failed == 0) {
                              EXPECT_EQ(DescribeTree(after), DescribeTree(kRegistered));
-                         } else if (run.mode == Failing::Once && !IsAllocation(undisturbed[run.failed - 1].function)) {
+                         } else if (run.mode == Failing::Once && !PlatformRecorder::IsAllocation(undisturbed[run.failed - 1])) {
                              EXPECT_LE(MissingValues(after, kRegistered), 1u);
                          }
                      },
