@@ -30,9 +30,13 @@ bool IsHexDigit(wchar_t c) noexcept
 }
 
 // Dot-separated labels, none empty, of letters, digits, '-' and '_', each with at least one
-// letter or digit. No trailing dot: "nas." would be the same server under a second name.
+// letter or digit. One trailing dot may close the labels: "nas.example." is the fully
+// qualified form of a name. Dots alone stay refused: "\\." is the Win32 device namespace.
 bool IsHostName(std::wstring_view host) noexcept
 {
+    if (!host.empty() && host.back() == L'.') {
+        host.remove_suffix(1);
+    }
     bool labelHasAlphanumeric = false;
     for (wchar_t c : host) {
         if (c == L'.') {

@@ -103,12 +103,16 @@ const HostCase kHostCases[] = {
     // RFC 6874: in a URL the zone separator is written "%25".
     {"Ipv6WithEncodedZone", L"[fe80::1%254]", L"fe80--1s4.ipv6-literal.net"},
     {"LabelsWithHyphenAndUnderscore", L"nas-1.a_b.-c", L"nas-1.a_b.-c"},
+    // A fully qualified name keeps its one trailing dot.
+    {"FullyQualifiedName", L"nas.example.", L"nas.example."},
     {"Empty", L"", L""},
     {"Dot", L".", L""},
     {"TwoDots", L"..", L""},
     {"ThreeDots", L"...", L""},
     {"LeadingDot", L".nas", L""},
-    {"TrailingDot", L"nas.", L""},
+    {"TwoTrailingDots", L"nas..", L""},
+    {"LeadingAndTrailingDot", L".nas.", L""},
+    {"TrailingDotAfterLabelWithoutLetterOrDigit", L"nas.-.", L""},
     {"EmptyLabel", L"a..b", L""},
     {"LabelWithoutLetterOrDigit", L"nas.-_", L""},
     {"HyphenOnly", L"-", L""},
@@ -215,6 +219,8 @@ const UrlCase kFoundCases[] = {
     {"Https", L"https://nas-kt2hx/desc.xml", L"nas-kt2hx"},
     // The host buffer holds 255 characters and the terminator.
     {"Host255Characters", nullptr, std::wstring(255, L'n')},
+    {"FullyQualifiedName", L"http://nas.example.:5000/desc.xml", L"nas.example."},
+    {"FullyQualified255Characters", nullptr, std::wstring(254, L'n') + L"."},
 };
 
 class FindDeviceHostFound : public FindDeviceHost, public testing::WithParamInterface<UrlCase> {};
@@ -356,6 +362,7 @@ const FailureCase kFailureCases[] = {
     {"EmptyUrl", false, FinderFailure::None, L""},
     {"NotAUrl", false, FinderFailure::None, L"not a url"},
     {"Host256Characters", false, FinderFailure::None, L"http://" + std::wstring(256, L'n') + L"/desc.xml"},
+    {"FullyQualified256Characters", false, FinderFailure::None, L"http://" + std::wstring(255, L'n') + L"./desc.xml"},
     {"EmptyHost", false, FinderFailure::None, L"http:///desc.xml"},
     {"BackslashInHost", false, FinderFailure::None, L"http://a\\b/x"},
     {"ShareInHost", false, FinderFailure::None, L"http://evil\\share\\x/"},

@@ -121,6 +121,7 @@ std::ostream& operator<<(std::ostream& out, const HostCase& c)
 const HostCase kOpenCases[] = {
     {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
     {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
+    {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
     {"Host253Characters", L"http://" + std::wstring(253, L'o') + L":80/desc.xml", std::wstring(253, L'o')},
 };
 
@@ -146,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(kOpenCases),
 const HostCase kMountCases[] = {
     {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
     {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
+    {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
     {"Host250Characters", L"http://" + std::wstring(250, L'm') + L"/desc.xml", std::wstring(250, L'm')},
 };
 

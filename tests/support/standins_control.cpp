@@ -204,8 +204,9 @@ void MakeUncServer(const std::wstring& host)
     if (length == 0 || length >= ARRAYSIZE(prefix)) {
         throw std::runtime_error("WINEPREFIX is not set: these tests run under Wine only");
     }
-    // Drive Z: is the Unix root in every new prefix.
-    std::wstring path = L"Z:" + std::wstring(prefix, length);
+    // Drive Z: is the Unix root in every new prefix. "\\?\" keeps the names as they are:
+    // Wine looks "\\nas.example." up in a folder whose name ends in the dot.
+    std::wstring path = L"\\\\?\\Z:" + std::wstring(prefix, length);
     std::replace(path.begin(), path.end(), L'/', L'\\');
     for (const wchar_t* part : {L"\\dosdevices", L"\\dosdevices\\unc"}) {
         CreateDirectoryW((path + part).c_str(), nullptr);
