@@ -36,6 +36,7 @@ struct TailCase {
     const char* name;
     const char* tail;
     std::optional<std::wstring> udn;
+    UINT codePage = 1252;  // the ANSI code page the tail is written in (and run under)
 };
 
 std::ostream& operator<<(std::ostream& out, const TailCase& c)
@@ -57,14 +58,19 @@ const TailCase kTailCases[] = {
     {"ExactlyUuidColon", "uuid:", L"uuid:"},
     // Code page 1252: 0xE9 is U+00E9, and 0x80 is the euro sign, not U+0080.
     {"AnsiBytesConverted", "uuid:caf\xe9-\x80", L"uuid:caf\u00e9-\u20ac"},
+    // Bytes that are valid UTF-8 for fewer characters than the ANSI code page makes of them:
+    // the UDN is as long as the ANSI text, 2 characters here, not 1.
+    {"Utf8BytesInCodePage1252", "uuid:\xc3\xa9", L"uuid:\u00c3\u00a9"},
+    // Three double-byte characters, which UTF-8 would read as two.
+    {"Utf8BytesInCodePage932", "uuid:\xe3\x81\x82\xe3\x81\x84", L"uuid:\u7e3a\u3085\uff1e", 932},
 };
 
 class ExtractDeviceUdn : public testing::TestWithParam<TailCase> {};
 
 TEST_P(ExtractDeviceUdn, YieldsTheTextFromTheFirstLowerCaseUuid)
 {
-    ASSERT_EQ(GetACP(), 1252u) << "the suite runs under LC_ALL=en_US.UTF-8";
     const TailCase& c = GetParam();
+    ASSERT_EQ(GetACP(), c.codePage) << "code page 1252 runs under LC_ALL=en_US.UTF-8, 932 under ja_JP.UTF-8";
     SharedBstr udn;
     ASSERT_EQ(zorva::ExtractDeviceUdn(c.tail, udn), c.udn ? S_OK : S_FALSE);
     // All units of the BSTR: a terminator counted into its length would show here.

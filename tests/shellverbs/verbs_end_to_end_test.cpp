@@ -345,6 +345,8 @@ const UdnCase kUdnCases[] = {
     {"SecondUuidKept", L"uuid:aaaa uuid:bbbb", L"uuid:aaaa uuid:bbbb"},
     {"ExactlyUuidColon", L"uuid:", L"uuid:"},
     {"NonAsciiThroughAnsiCodePage", L"uuid:caf\u00e9-\u20ac", L"uuid:caf\u00e9-\u20ac"},
+    // The bytes C3 A9: 2 characters in code page 1252, 1 in UTF-8.
+    {"Utf8BytesThroughAnsiCodePage", L"uuid:\u00c3\u00a9", L"uuid:\u00c3\u00a9"},
 };
 
 class VerbUdn : public Verbs, public testing::WithParamInterface<UdnCase> {};
