@@ -1,6 +1,5 @@
 #include "coinstaller/plugin_registration.h"
 
-#include "coinstaller/key_removal.h"
 #include "common/product.h"
 #include "common/unique_resource.h"
 #include "common/wide_string.h"
@@ -31,14 +30,32 @@ LSTATUS OpenLinkItself(HKEY parent, const wchar_t* path, UniqueHkey& key) noexce
     return RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, key.put());
 }
 
+// Whether a key that OpenLinkItself could not open may still be a link. A key that is not
+// there yet is created afresh, as no link; one that is there but refuses the open cannot be
+// checked, and a link may well deny reading it.
+bool MayBeLinkUnopened(LSTATUS opened) noexcept
+{
+    return opened != ERROR_FILE_NOT_FOUND;
+}
+
+// True for a registry link (opened as itself), and for a key whose link value cannot be
+// read: only a key known to have no "SymbolicLinkValue" is known to be no link.
+bool MayBeLink(HKEY key) noexcept
+{
+    DWORD type = REG_NONE;
+    const LSTATUS status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    return status == ERROR_SUCCESS ? type == REG_LINK : status != ERROR_FILE_NOT_FOUND;
+}
+
 // True when a key on the way from the tree's own key down to keyPath\subkey, both ends
-// included, is a registry link. Each step opens one name below the key reached so far, so
-// no link on the way is followed while looking.
+// included, is a registry link or cannot be told from one. Each step opens one name below
+// the key reached so far, so no link on the way is followed while looking.
 bool PassesThroughLink(const wchar_t* treePath, const wchar_t* keyPath, const wchar_t* subkey) noexcept
 {
     UniqueHkey key;
-    if (OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key) != ERROR_SUCCESS) {
-        return false;
+    const LSTATUS opened = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key);
+    if (opened != ERROR_SUCCESS) {
+        return MayBeLinkUnopened(opened);
     }
     for (const wchar_t* part : {keyPath + lstrlenW(treePath), subkey != nullptr ? subkey : L""}) {
         while (*part != L'\0') {
@@ -56,18 +73,18 @@ bool PassesThroughLink(const wchar_t* treePath, const wchar_t* keyPath, const wc
             }
             name[length] = L'\0';
             part += length;
-            if (IsRegistryLink(key.get())) {
+            if (MayBeLink(key.get())) {
                 return true;
             }
-            // A key that is not there yet is created afresh, as no link.
             UniqueHkey child;
-            if (OpenLinkItself(key.get(), name, child) != ERROR_SUCCESS) {
-                return false;
+            const LSTATUS childOpened = OpenLinkItself(key.get(), name, child);
+            if (childOpened != ERROR_SUCCESS) {
+                return MayBeLinkUnopened(childOpened);
             }
             key = std::move(child);
         }
     }
-    return IsRegistryLink(key.get());
+    return MayBeLink(key.get());
 }
 
 // The writes into one of the two trees. A tree normally starts from nothing; one whose key
@@ -77,8 +94,9 @@ class TreeWriter {
 public:
     explicit TreeWriter(const wchar_t* treePath) noexcept : treePath_(treePath)
     {
+        // A tree key that is there but cannot be opened is left over too.
         UniqueHkey key;
-        leftOver_ = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key) == ERROR_SUCCESS;
+        leftOver_ = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key) != ERROR_FILE_NOT_FOUND;
     }
 
     void Write(const wchar_t* keyPath, const wchar_t* data, const wchar_t* subkey, const wchar_t* valueName) const noexcept

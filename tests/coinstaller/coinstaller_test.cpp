@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -45,6 +47,11 @@ BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W
 {
     SetLastError(ERROR_INVALID_USER_BUFFER);
     return FALSE;
+}
+
+LSTATUS WINAPI RefusedQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
+{
+    return ERROR_ACCESS_DENIED;
 }
 
 LANGID WINAPI GermanUiLanguage()
@@ -274,7 +281,8 @@ TEST_P(CoInstallerRequests, InstallWritesBothTreesEvenWhenTheOldOnesResistRemova
 
 // A registry link in a tree that refuses deletion survives the removal, and the
 // registration that follows must not write through it: every key and value it would make
-// would land wherever the link points.
+// would land wherever the link points. A link that also refuses to be opened or read
+// cannot be told from a plain key, and is left alone just the same.
 TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
 {
     const std::wstring victim = L"Software\\ZorvaTestVictim";
@@ -282,12 +290,24 @@ TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
     SetString(HKEY_LOCAL_MACHINE, victim + L"\\kept", nullptr, L"victim");
     const RegTree victimBefore = SnapshotTree(HKEY_LOCAL_MACHINE, victim);
 
-    for (const std::wstring& link : {kDeviceTypePath, kDeviceTypePath + L"\\shell"}) {
-        SCOPED_TRACE(testing::Message() << "link at " << Narrow(link));
+    const std::wstring shell = kDeviceTypePath + L"\\shell";
+    const std::tuple<std::wstring, REGSAM, bool> links[] = {{kDeviceTypePath, 0, false},
+                                                            {shell, 0, false},
+                                                            {shell, 0, true},
+                                                            {kDeviceTypePath, KEY_QUERY_VALUE, false},
+                                                            {shell, KEY_QUERY_VALUE, false}};
+    for (const auto& [link, alsoDenied, queryRefused] : links) {
+        SCOPED_TRACE(testing::Message() << "link at " << Narrow(link) << ", also denied: " << alsoDenied
+                                        << (queryRefused ? ", every query refused" : ""));
         DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
         CreateLink(HKEY_CLASSES_ROOT, link, NativePath(HKEY_LOCAL_MACHINE, victim));
         {
-            DenyDelete resisting(HKEY_CLASSES_ROOT, link);
+            DenyDelete resisting(HKEY_CLASSES_ROOT, link, alsoDenied);
+            std::optional<PlatformRecorder> recorder;
+            if (queryRefused) {
+                recorder.emplace(dll_.Module());
+                recorder->Replace("RegQueryValueExW", &RefusedQuery);
+            }
             EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
         }
         EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_LOCAL_MACHINE, victim)), DescribeTree(victimBefore));
@@ -299,21 +319,24 @@ TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
 
 // --- Registration failures --------------------------------------------------------------
 
-// The Media Player verb key refuses every access (and, having a subkey, deletion): its
+// The Media Player verb key refuses deletion and writes: the removal leaves it, and its
 // MUIVerb cannot be written. The command below it, opened by its full path, still is, and
-// so is everything after it.
+// so is everything after it. (Were the key unreadable, it could not be told from a link,
+// and nothing would be written below it.)
 TEST_P(CoInstallerRequests, RefusedWriteDoesNotStopTheWritesAfterIt)
 {
     InstallInterfaces();
+    const std::wstring mediaPlayerVerb = kHardwareIdentityPath + L"\\shell\\Open Media Player";
+    SetString(HKEY_CLASSES_ROOT, mediaPlayerVerb, L"MUIVerb", L"stale");
     SetString(HKEY_CLASSES_ROOT, kOmpCommandPath, nullptr, L"stale");
     {
-        DenyAllAccess locked(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell\\Open Media Player");
-        ASSERT_EQ(locked.Status(), ERROR_SUCCESS);
-        ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell\\Open Media Player"));
-
+        DenyDelete locked(HKEY_CLASSES_ROOT, mediaPlayerVerb, KEY_SET_VALUE);
         EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
     }
-    ExpectTreesAsRegistered();
+    RegTree expected = ExpectedHardwareIdentityTree();
+    expected[L"shell\\Open Media Player"][L"MUIVerb"] = StringValue(L"stale");
+    EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(expected));
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))));
 }
 
 // The device-type key (with a subkey, so that not even Wine lets its owner delete it)

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 #include <stdexcept>
 
@@ -337,10 +338,12 @@ LSTATUS ApplySecurity(HKEY root, const std::wstring& path, const wchar_t* sddl, 
 
 }  // namespace
 
-DenyDelete::DenyDelete(HKEY root, const std::wstring& path) : root_(root), path_(path)
+DenyDelete::DenyDelete(HKEY root, const std::wstring& path, REGSAM alsoDenied) : root_(root), path_(path)
 {
-    Check(ApplySecurity(root_, path_, L"O:SYD:(D;;SD;;;WD)(A;;KA;;;WD)",
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),
+    wchar_t sddl[64];
+    std::swprintf(sddl, std::size(sddl), L"O:SYD:(D;;0x%lx;;;WD)(A;;KA;;;WD)",
+                  static_cast<unsigned long>(DELETE | alsoDenied));
+    Check(ApplySecurity(root_, path_, sddl, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),
           "RegSetKeySecurity");
 }
 

@@ -70,12 +70,12 @@ RegTree WithoutSubtree(RegTree tree, const std::wstring& path);
 // same text.
 std::string DescribeTree(const RegTree& tree);
 
-// Makes root\path refuse deletion while reads and writes still work, for as long as the
-// object lives. Wine always lets a key's owner delete it, so the owner becomes SYSTEM.
-// Throws when the key cannot be changed.
+// Makes root\path refuse deletion, and the access rights `alsoDenied`, while every other
+// access still works, for as long as the object lives. Wine always lets a key's owner
+// delete it, so the owner becomes SYSTEM. Throws when the key cannot be changed.
 class DenyDelete {
 public:
-    DenyDelete(HKEY root, const std::wstring& path);
+    DenyDelete(HKEY root, const std::wstring& path, REGSAM alsoDenied = 0);
     ~DenyDelete();
     DenyDelete(const DenyDelete&) = delete;
     DenyDelete& operator=(const DenyDelete&) = delete;
