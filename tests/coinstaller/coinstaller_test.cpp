@@ -291,11 +291,9 @@ TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
     const RegTree victimBefore = SnapshotTree(HKEY_LOCAL_MACHINE, victim);
 
     const std::wstring shell = kDeviceTypePath + L"\\shell";
-    const std::tuple<std::wstring, REGSAM, bool> links[] = {{kDeviceTypePath, 0, false},
-                                                            {shell, 0, false},
-                                                            {shell, 0, true},
-                                                            {kDeviceTypePath, KEY_QUERY_VALUE, false},
-                                                            {shell, KEY_QUERY_VALUE, false}};
+    const std::tuple<std::wstring, REGSAM, bool> links[] = {
+        {kDeviceTypePath, 0, false}, {shell, 0, false}, {shell, 0, true},
+        {kDeviceTypePath, KEY_QUERY_VALUE, false}, {shell, KEY_QUERY_VALUE, false}};
     for (const auto& [link, alsoDenied, queryRefused] : links) {
         SCOPED_TRACE(testing::Message() << "link at " << Narrow(link) << ", also denied: " << alsoDenied
                                         << (queryRefused ? ", every query refused" : ""));

@@ -58,8 +58,7 @@ const TailCase kTailCases[] = {
     {"ExactlyUuidColon", "uuid:", L"uuid:"},
     // Code page 1252: 0xE9 is U+00E9, and 0x80 is the euro sign, not U+0080.
     {"AnsiBytesConverted", "uuid:caf\xe9-\x80", L"uuid:caf\u00e9-\u20ac"},
-    // Bytes that are valid UTF-8 for fewer characters than the ANSI code page makes of them:
-    // the UDN is as long as the ANSI text, 2 characters here, not 1.
+    // Valid UTF-8 for 1 character, but 2 characters in code page 1252.
     {"Utf8BytesInCodePage1252", "uuid:\xc3\xa9", L"uuid:\u00c3\u00a9"},
     // Three double-byte characters, which UTF-8 would read as two.
     {"Utf8BytesInCodePage932", "uuid:\xe3\x81\x82\xe3\x81\x84", L"uuid:\u7e3a\u3085\uff1e", 932},
