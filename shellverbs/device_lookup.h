@@ -24,10 +24,10 @@ bool FindDeviceHost(const SharedBstr& udn, SharedBstr& host) noexcept;
 
 // The UNC server name for a URL host, written to `uncHost`: a host name (dot-separated
 // labels of ASCII letters, digits, '-' and '_', none empty, each with a letter or digit,
-// optionally closed by one dot; a dotted IPv4 address is one) as it stands, a bracketed IPv6 literal in its
-// "ipv6-literal.net" form. False for anything else: a host with a backslash, slash, blank
-// or dot sequence could turn "\\host" into the path of an arbitrary share, a program or a
-// Win32 device.
+// optionally closed by one dot; a dotted IPv4 address is one) as it stands, a bracketed
+// IPv6 literal in its "ipv6-literal.net" form. False for anything else: a host with a
+// backslash, slash, blank or dot sequence could turn "\\host" into the path of an
+// arbitrary share, a program or a Win32 device.
 bool UncHostFromUrlHost(const wchar_t* urlHost, wchar_t (&uncHost)[kUncHostCapacity]) noexcept;
 
 }  // namespace zorva
