@@ -337,10 +337,9 @@ LSTATUS ApplySecurity(HKEY root, const std::wstring& path, const wchar_t* sddl, 
 
 }  // namespace
 
-DenyDelete::DenyDelete(HKEY root, const std::wstring& path) : root_(root), path_(path)
+DenyDelete::DenyDelete(HKEY root, const std::wstring& path, const wchar_t* sddl) : root_(root), path_(path)
 {
-    Check(ApplySecurity(root_, path_, L"O:SYD:(D;;SD;;;WD)(A;;KA;;;WD)",
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),
+    Check(ApplySecurity(root_, path_, sddl, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),
           "RegSetKeySecurity");
 }
 
