@@ -46,14 +46,18 @@ bool IsAddressable(const wchar_t* name, DWORD length) noexcept
 }
 
 // Opens root\path itself, a link as the link. DELETE access lets the key be deleted through
-// this handle; a key that refuses DELETE is still opened for reading, so that its subkeys go.
+// this handle; a key that refuses DELETE is still opened for reading, so that its subkeys go;
+// a key that refuses reading is opened for DELETE alone: it goes if it has no subkeys.
 LSTATUS OpenKeyItself(HKEY root, const wchar_t* path, UniqueHkey& key) noexcept
 {
-    const LSTATUS status = RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, KEY_READ | DELETE, key.put());
-    if (status != ERROR_ACCESS_DENIED) {
-        return status;
+    constexpr REGSAM kAccesses[] = {KEY_READ | DELETE, KEY_READ, DELETE};
+    for (const REGSAM access : kAccesses) {
+        const LSTATUS status = RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, access, key.put());
+        if (status != ERROR_ACCESS_DENIED) {
+            return status;
+        }
     }
-    return RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, KEY_READ, key.put());
+    return ERROR_ACCESS_DENIED;
 }
 
 bool DeleteOpenKey(HKEY key) noexcept
@@ -61,34 +65,32 @@ bool DeleteOpenKey(HKEY key) noexcept
     return NT_SUCCESS(NtDeleteKey(key));
 }
 
-}  // namespace
+// What became of a key the removal was asked to delete. A parent must tell a child it
+// deleted from one that was not there when opened: only the latter, listed again, means
+// that the removal makes no progress.
+enum class Removal { Deleted, Absent, Kept };
 
-bool IsRegistryLink(HKEY key) noexcept
-{
-    DWORD type = REG_NONE;
-    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
-bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
+Removal RemoveKeyTree(HKEY root, wchar_t* buffer) noexcept
 {
     // Deleting or enumerating below an empty path would act on the root's own subkeys.
     if (NamesRoot(buffer)) {
-        return false;
+        return Removal::Kept;
     }
     UniqueHkey key;
     const LSTATUS opened = OpenKeyItself(root, buffer, key);
     if (opened != ERROR_SUCCESS) {
         // A key that was never there, or that vanished since its parent listed it, is gone.
-        return opened == ERROR_FILE_NOT_FOUND;
+        return opened == ERROR_FILE_NOT_FOUND ? Removal::Absent : Removal::Kept;
     }
     // A key without subkeys, a link among them, goes with this first delete.
     if (DeleteOpenKey(key.get())) {
-        return true;
+        return Removal::Deleted;
     }
-    // A link that refuses deletion is never entered: its subkeys are its target's.
+    // A link that refuses deletion is never entered: its subkeys are its target's. A key
+    // opened for DELETE alone passes this check and then fails to list its subkeys: it
+    // stays, like a key that refuses deletion.
     if (IsRegistryLink(key.get())) {
-        return false;
+        return Removal::Kept;
     }
 
     const int length = lstrlenW(buffer);
@@ -106,11 +108,14 @@ bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
     if (insert > 0) {
         wchar_t name[kNameCapacity];
         DWORD nameLength = kNameCapacity;
-        DWORD removedLength = 0;  // the name of the child removed last stands at `insert`
+        DWORD absentLength = 0;  // a child counted as gone without being deleted stands at `insert`
         // Always index 0: each pass removes the child it found, so the next one moves up.
-        // The loop ends because every pass either removes a child, leaving one fewer, or
-        // leaves the loop: a child that cannot be addressed, that does not fit the buffer,
-        // that cannot be deleted, or that was counted as gone and is listed again.
+        // Unless another writer keeps creating keys, the loop ends: a pass deletes a child,
+        // leaving one fewer; or finds it gone already, and then the same name listed again
+        // leaves the loop; or leaves the loop at a child that cannot be addressed, that does
+        // not fit the buffer, or that cannot be deleted. A child deleted and listed again,
+        // created anew meanwhile or a second key behind the same name (the per-user and the
+        // machine copy in the merged view of HKEY_CLASSES_ROOT), is deleted again.
         while (RegEnumKeyExW(key.get(), 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) ==
                ERROR_SUCCESS) {
             // A child path that would not fit in the buffer is given up on like a child
@@ -118,15 +123,16 @@ bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
             if (!IsAddressable(name, nameLength) || insert + static_cast<int>(nameLength) >= kRemovalPathCapacity) {
                 break;
             }
-            if (nameLength == removedLength && std::wmemcmp(buffer + insert, name, nameLength) == 0) {
+            if (nameLength == absentLength && std::wmemcmp(buffer + insert, name, nameLength) == 0) {
                 break;
             }
             std::wmemcpy(buffer + insert, name, nameLength);
             buffer[insert + nameLength] = L'\0';
-            if (!DeleteKeyTree(root, buffer)) {
+            const Removal child = RemoveKeyTree(root, buffer);
+            if (child == Removal::Kept) {
                 break;
             }
-            removedLength = nameLength;
+            absentLength = child == Removal::Absent ? nameLength : 0;
             nameLength = kNameCapacity;
         }
         buffer[insert - 1] = L'\0';
@@ -134,7 +140,21 @@ bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
 
     // Through the handle, which stays open until then: by its path the key would be looked
     // up afresh, and a link put in its place meanwhile would be followed.
-    return DeleteOpenKey(key.get());
+    return DeleteOpenKey(key.get()) ? Removal::Deleted : Removal::Kept;
+}
+
+}  // namespace
+
+bool IsRegistryLink(HKEY key) noexcept
+{
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
+{
+    return RemoveKeyTree(root, buffer) != Removal::Kept;
 }
 
 bool RemovePlugInKeys(HKEY root, const wchar_t* path) noexcept

@@ -10,6 +10,7 @@
 #include "support/processes.h"
 #include "support/recorder.h"
 #include "support/registry_guard.h"
+#include "support/zorva_dll.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -100,57 +102,6 @@ TEST_F(KeyRemoval, LeafKeyIsDeletedWithItsValues)
     EXPECT_EQ(DescribeTree(Everything()), DescribeTree(WithoutSubtree(before, L"Tree\\Leaf")));
 }
 
-// The device-type tree as registered, with foreign keys deeper still, among neighbours
-// whose names differ from it by one character.
-TEST_F(KeyRemoval, WholeTreeIsDeletedAndItsNeighboursStay)
-{
-    const std::wstring plugIns = L"NetworkExplorerPlugins";
-    const std::wstring named = kDeviceTypePath;
-    for (const auto& [relative, values] : ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))) {
-        Plant({{relative.empty() ? named : named + L"\\" + relative, values}});
-    }
-    Plant({{named + L"\\shell\\Open\\command\\x\\y\\z", {{L"", StringValue(L"foreign")}}},
-           {plugIns, {{L"", StringValue(L"kept")}, {L"Marker", StringValue(L"kept")}}},
-           {named + L"2\\shell", {{L"", StringValue(L"kept")}}},
-           {named.substr(0, named.size() - 1), {}},
-           {kHardwareIdentityPath + L"\\DefaultIcon", {{L"", StringValue(L"kept")}}}});
-    const RegTree before = Everything();
-
-    EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), named.c_str()));
-    EXPECT_EQ(DescribeTree(Everything()), DescribeTree(WithoutSubtree(before, named)));
-}
-
-// A key that refuses deletion two levels down. Wine and Windows both enumerate subkeys in
-// alphabetical order, so the removal meets T\a, then T\b\a, then T\b\b, which resists.
-TEST_F(KeyRemoval, ResistingSubkeyStopsTheRemovalWhereItStands)
-{
-    Plant({{L"T", {{L"v", StringValue(L"T")}}},
-           {L"T\\a", {{L"v", StringValue(L"a")}}},
-           {L"T\\a\\x", {}},
-           {L"T\\a\\y\\z", {{L"", StringValue(L"z")}}},
-           {L"T\\b", {{L"v", StringValue(L"b")}}},
-           {L"T\\b\\a\\deep", {{L"", StringValue(L"deep")}}},
-           {L"T\\b\\b", {{L"v", StringValue(L"resisting")}}},
-           {L"T\\b\\b\\inner", {{L"", StringValue(L"inner")}}},
-           {L"T\\b\\c\\deep", {{L"", StringValue(L"not reached")}}},
-           {L"T\\c\\x", {{L"", StringValue(L"not reached")}}},
-           {L"Probe", {}}});
-    DenyDelete probe(Root(), L"Probe");
-    ASSERT_EQ(RegDeleteKeyW(Root(), L"Probe"), ERROR_ACCESS_DENIED) << "DenyDelete has no effect here";
-    DenyDelete resisting(Root(), L"T\\b\\b");
-    const RegTree before = Everything();
-    const std::wstring path = L"T";
-
-    EXPECT_FALSE(zorva::RemovePlugInKeys(Root(), path.c_str()));
-
-    EXPECT_EQ(path, L"T");
-    RegTree expected = before;
-    for (const wchar_t* gone : {L"T\\a", L"T\\b\\a", L"T\\b\\b\\inner"}) {
-        expected = WithoutSubtree(expected, gone);
-    }
-    EXPECT_EQ(DescribeTree(Everything()), DescribeTree(expected));
-}
-
 // The platform calls for a leaf and for a key with a subkey. Each key is opened as itself
 // (REG_OPTION_OPEN_LINK), for reading and deletion, and deleted through its handle, which is
 // closed after that delete: by its path the key would be looked up afresh, and a link in
@@ -193,6 +144,51 @@ TEST_F(KeyRemoval, LeafAndInnerKeyAreRemovedWithTheDesignedCalls)
                            "NtDeleteKey(#2) = 0",
                            "RegCloseKey(#2) = 0",
                        }));
+}
+
+// Writes `again` (as long as `times` lasts) at each enumeration that finds "Tree\a" gone.
+struct Reappearing {
+    HKEY root;
+    RegTree again;
+    int times;
+    decltype(&RegEnumKeyExW) real;
+} g_reappearing;
+
+LSTATUS WINAPI EnumerateAfterReappearing(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                                         LPWSTR className, LPDWORD classLength, PFILETIME lastWrite)
+{
+    Reappearing& state = g_reappearing;
+    if (state.times > 0 && !KeyExists(state.root, L"Tree\\a") &&
+        WriteTree(state.root, L"", state.again) == ERROR_SUCCESS) {
+        --state.times;
+    }
+    return state.real(key, index, name, nameLength, reserved, className, classLength, lastWrite);
+}
+
+// A child deleted and then listed again is another key by that name, and is deleted too: one
+// a writer creates while the removal runs (as often as it likes), or the second copy of a name
+// in HKEY_CLASSES_ROOT's merged view, which shows the machine's copy, with a subtree of its
+// own, once the per-user copy is gone. Wine does not merge the two: the second copy takes the
+// first one's place from inside the enumeration, just where the merged view shows it.
+TEST_F(KeyRemoval, ChildListedAgainAfterItsDeletionIsDeletedAgain)
+{
+    const std::pair<RegTree, int> rows[] = {
+        {{{L"Tree\\a", {{L"v", StringValue(L"by a writer")}}}}, 3},
+        {{{L"Tree\\a", {{L"v", StringValue(L"machine")}}}, {L"Tree\\a\\shell\\open", {}}, {L"Tree\\a\\x", {}}}, 1},
+    };
+    for (const auto& [again, times] : rows) {
+        SCOPED_TRACE(DescribeTree(again));
+        Plant({{L"Tree\\a", {{L"v", StringValue(L"first")}}}, {L"Tree\\b", {}}, {L"Tree2", {}}});
+        const RegTree before = Everything();
+        PlatformRecorder recorder(GetModuleHandleW(nullptr), {"RegEnumKeyExW"});
+        g_reappearing = {Root(), again, times, recorder.Real<decltype(&RegEnumKeyExW)>("RegEnumKeyExW")};
+        recorder.Replace("RegEnumKeyExW", &EnumerateAfterReappearing);
+
+        EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Tree"));
+        EXPECT_EQ(g_reappearing.times, 0);
+        EXPECT_EQ(DescribeTree(Everything()), DescribeTree(WithoutSubtree(before, L"Tree")));
+        DeleteTree(Root(), L"Tree");
+    }
 }
 
 TEST_F(KeyRemoval, TrailingBackslashNamesTheSameKey)
@@ -393,47 +389,93 @@ TEST_F(KeyRemoval, EmptyPathLeavesTheRootAndItsSubkeysAlone)
 // --- Hostile trees ------------------------------------------------------------------------
 //
 // Trees that hold what no Win32 call makes or expects: registry links (to a key outside the
-// tree, to an ancestor, to the tree itself, to nothing), names with a NUL, and plenty of
-// ordinary oddities. Whatever the tree holds, the removal must end, must leave everything
-// outside the named tree ("Tree") exactly as it was (links are never followed, by the
-// removal or by the snapshots), and may leave inside only what resisted.
+// tree, to an ancestor, to the tree itself, to nothing), names with a NUL, keys that may be
+// deleted but not read, and plenty of ordinary oddities. Whatever the tree holds, the removal
+// must end, must leave everything outside the named tree exactly as it was (links are never
+// followed, by the removal or by the snapshots), and may leave inside only what resisted.
+//
+// Each case runs twice: through the worker on the scratch root's "Tree", and through the
+// shipped DLL's RallyD(DIF_REMOVE), as SetupAPI calls it, with the same tree in both plug-in
+// keys in HKEY_CLASSES_ROOT: the real root and paths, every one of them longer.
 
 class HostileTrees;
 
 struct HostileCase {
     const char* name;
-    std::function<void(HostileTrees&)> plant;
-    bool removed;                            // the result, and whether "Tree" is gone
-    std::vector<std::wstring> survivors;     // the keys left below the scratch root's "Tree"
+    std::function<void(HostileTrees&, const std::wstring& tree)> plant;  // in the named tree
+    bool removed;                            // the worker's result; RallyD answers NO_ERROR
+    std::vector<std::wstring> survivors;     // the keys left of the named tree, as "Tree\..."
 };
 
-class HostileTrees : public KeyRemoval, public testing::WithParamInterface<HostileCase> {
+void PrintTo(const HostileCase& testCase, std::ostream* out) { *out << testCase.name; }
+
+enum class Way { Worker, EntryPoint };
+
+class HostileTrees : public KeyRemoval, public testing::WithParamInterface<std::tuple<HostileCase, Way>> {
 public:
-    // What links point at: a tree outside the named one, and the scratch root itself.
-    std::wstring Outside() const { return NativePath(Root(), L"Victim"); }
-    std::wstring Parent() const { return NativePath(Root(), L""); }
-    std::wstring Named() const { return NativePath(Root(), L"Tree"); }
-
-    void Link(const std::wstring& path, const std::wstring& target) { CreateLink(Root(), path, target); }
-    void Resisting(const std::wstring& path) { resisting_.push_back(std::make_unique<DenyDelete>(Root(), path)); }
-    void PlantTree(const RegTree& tree) { Plant(tree); }
+    using KeyRemoval::Plant;
+    // A link to root\target, or to the root itself for an empty target.
+    void Link(const std::wstring& path, const std::wstring& target)
+    {
+        CreateLink(Root(), path, NativePath(Root(), L"") + (target.empty() ? L"" : L"\\" + target));
+    }
     void ChildNamed(const std::wstring& parent, const std::wstring& name) { CreateChildNamed(Root(), parent, name); }
+    template <typename Lock>
+    void Locked(const std::wstring& path)
+    {
+        locks_.push_back(std::make_shared<Lock>(Root(), path));
+    }
 
-    // The keys below the scratch root's "Tree", "Tree" included.
-    std::set<std::wstring> KeysOfTheTree() const
+protected:
+    void SetUp() override
+    {
+        KeyRemoval::SetUp();
+        if (ThroughEntryPoint()) {
+            root_.reset();
+            ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kPlugInsPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      root_.put(), nullptr),
+                      ERROR_SUCCESS);
+            for (const std::wstring& named : Trees()) {
+                DeleteTree(Root(), named);
+            }
+        }
+    }
+
+    const HostileCase& Case() const { return std::get<0>(GetParam()); }
+    bool ThroughEntryPoint() const { return std::get<1>(GetParam()) == Way::EntryPoint; }
+
+    // The named trees, relative to Root(): the scratch root's "Tree", or both plug-in keys.
+    std::vector<std::wstring> Trees() const
+    {
+        if (!ThroughEntryPoint()) {
+            return {L"Tree"};
+        }
+        return {kHardwareIdentityPath.substr(kPlugInsPath.size() + 1), kDeviceTypePath.substr(kPlugInsPath.size() + 1)};
+    }
+
+    // The keys of a named tree, the named key included, each written as below "Tree".
+    std::set<std::wstring> KeysOf(const std::wstring& named) const
     {
         std::set<std::wstring> keys;
-        for (const auto& [path, values] : Everything()) {
-            if (path == L"Tree" || path.compare(0, 5, L"Tree\\") == 0) {
-                keys.insert(path);
-            }
+        for (const auto& [path, values] : SnapshotTree(Root(), named)) {
+            keys.insert(path.empty() ? L"Tree" : L"Tree\\" + path);
         }
         return keys;
     }
 
-protected:
-    // Destroyed before the scratch guard restores the registry, so that it can.
-    std::vector<std::unique_ptr<DenyDelete>> resisting_;
+    RegTree Outside() const
+    {
+        RegTree outside = Everything();
+        for (const std::wstring& named : Trees()) {
+            outside = WithoutSubtree(outside, named);
+        }
+        return outside;
+    }
+
+    RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
+    ZorvaDll dll_;
+    // Destroyed before the guards restore the registry, so that they can.
+    std::vector<std::shared_ptr<void>> locks_;
 };
 
 const RegTree kVictim = {{L"Victim", {{L"v", StringValue(L"victim")}}},
@@ -443,71 +485,108 @@ const RegTree kVictim = {{L"Victim", {{L"v", StringValue(L"victim")}}},
                          {L"Tre", {}}};
 
 const HostileCase kHostileCases[] = {
+    // The device-type tree as registered, with foreign keys deeper still, among neighbours
+    // whose names differ from it by one character (in kVictim).
+    {"RegisteredTreeWithForeignKeys",
+     [](HostileTrees& t, const std::wstring& tree) {
+         for (const auto& [relative, values] : ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))) {
+             t.Plant({{relative.empty() ? tree : tree + L"\\" + relative, values}});
+         }
+         t.Plant({{tree + L"\\shell\\Open\\command\\x\\y\\z", {{L"", StringValue(L"foreign")}}}});
+     },
+     true,
+     {}},
+    // A key that refuses deletion two levels down. Wine and Windows both enumerate subkeys in
+    // alphabetical order: the removal meets a, then b\a, then b\b, which resists once its
+    // subkey is gone; b\c and c are not reached.
+    {"ResistingSubkey",
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a\\x", {}}, {tree + L"\\a\\y\\z", {}}, {tree + L"\\b\\a\\deep", {}},
+                  {tree + L"\\b\\b\\inner", {}}, {tree + L"\\b\\c\\deep", {}}, {tree + L"\\c\\x", {}}});
+         t.Locked<DenyDelete>(tree + L"\\b\\b");
+     },
+     false,
+     {L"Tree", L"Tree\\b", L"Tree\\b\\b", L"Tree\\b\\c", L"Tree\\b\\c\\deep", L"Tree\\c", L"Tree\\c\\x"}},
     {"LinkToAKeyOutside",
-     [](HostileTrees& t) {
-         t.PlantTree({{L"Tree\\a", {}}, {L"Tree\\m", {}}});
-         t.Link(L"Tree\\m\\Link", t.Outside());
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a", {}}, {tree + L"\\m", {}}});
+         t.Link(tree + L"\\m\\Link", L"Victim");
      },
      true,
      {}},
-    {"LinkToTheParentOfTheTree", [](HostileTrees& t) { t.Link(L"Tree\\Link", t.Parent()); }, true, {}},
+    {"LinkToTheParentOfTheTree",
+     [](HostileTrees& t, const std::wstring& tree) { t.Link(tree + L"\\Link", L""); },
+     true,
+     {}},
     {"LinkToTheTreeItself",
-     [](HostileTrees& t) {
-         t.PlantTree({{L"Tree\\a", {}}});
-         t.Link(L"Tree\\a\\Link", t.Named());
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a", {}}});
+         t.Link(tree + L"\\a\\Link", tree);
      },
      true,
      {}},
-    {"DanglingLink", [](HostileTrees& t) { t.Link(L"Tree\\Link", t.Parent() + L"\\Nowhere"); }, true, {}},
-    {"NamedKeyIsALink", [](HostileTrees& t) { t.Link(L"Tree", t.Outside()); }, true, {}},
+    {"DanglingLink", [](HostileTrees& t, const std::wstring& tree) { t.Link(tree + L"\\Link", L"Nowhere"); }, true, {}},
+    {"NamedKeyIsALink", [](HostileTrees& t, const std::wstring& tree) { t.Link(tree, L"Victim"); }, true, {}},
     // A link that resists is a key that cannot be deleted: the removal stops there, and
     // its target is neither entered nor touched.
     {"LinkThatResists",
-     [](HostileTrees& t) {
-         t.PlantTree({{L"Tree\\a\\x", {}}, {L"Tree\\c", {}}});
-         t.Link(L"Tree\\b", t.Outside());
-         t.Resisting(L"Tree\\b");
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a\\x", {}}, {tree + L"\\c", {}}});
+         t.Link(tree + L"\\b", L"Victim");
+         t.Locked<DenyDelete>(tree + L"\\b");
      },
      false,
      {L"Tree", L"Tree\\b", L"Tree\\c"}},
     {"NamedLinkThatResists",
-     [](HostileTrees& t) {
-         t.Link(L"Tree", t.Outside());
-         t.Resisting(L"Tree");
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Link(tree, L"Victim");
+         t.Locked<DenyDelete>(tree);
      },
      false,
      {L"Tree"}},
+    // Keys that may be deleted but not read, without subkeys: a key, and a link that goes as
+    // the link (its target is a leaf, which a delete by path would take instead).
+    {"UnreadableLeaves",
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a\\x", {}}, {tree + L"\\b", {{L"v", StringValue(L"b")}}}, {tree + L"\\c", {}}});
+         t.Link(tree + L"\\d", L"Victim\\a");
+         t.Locked<AllowOnlyDelete>(tree + L"\\b");
+         t.Locked<AllowOnlyDelete>(tree + L"\\d");
+     },
+     true,
+     {}},
     // A NUL-terminated path cannot name these: the first is given up on where it stands
     // ("b" comes before it, "c" after), and a name that starts with a NUL would otherwise
     // name the parent itself.
     {"NulInAName",
-     [](HostileTrees& t) {
-         t.PlantTree({{L"Tree\\a\\x", {}}, {L"Tree\\b", {}}, {L"Tree\\c", {}}});
-         t.ChildNamed(L"Tree", std::wstring(L"b\0c", 3));
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a\\x", {}}, {tree + L"\\b", {}}, {tree + L"\\c", {}}});
+         t.ChildNamed(tree, std::wstring(L"b\0c", 3));
      },
      false,
      {L"Tree", std::wstring(L"Tree\\b\0c", 8), L"Tree\\c"}},
     {"NulFirstInAName",
-     [](HostileTrees& t) { t.ChildNamed(L"Tree\\a", std::wstring(L"\0x", 2)); },
+     [](HostileTrees& t, const std::wstring& tree) { t.ChildNamed(tree + L"\\a", std::wstring(L"\0x", 2)); },
      false,
      {L"Tree", L"Tree\\a", std::wstring(L"Tree\\a\\\0x", 9)}},
+    // The longest path, below the device-type key, has 483 characters.
     {"OddNames",
-     [](HostileTrees& t) {
-         t.PlantTree({{L"Tree\\a/b", {}},
-                      {L"Tree\\cr\r\nlf", {{L"", StringValue(L"x")}}},
-                      {std::wstring(L"Tree\\lone\xD800surrogate"), {}},
-                      {L"Tree\\" + std::wstring(255, L'n') + L"\\" + std::wstring(255, L'm'), {}},
-                      {L"Tree\\ .. \\.", {}}});
+     [](HostileTrees& t, const std::wstring& tree) {
+         t.Plant({{tree + L"\\a/b", {}},
+                  {tree + L"\\cr\r\nlf", {{L"", StringValue(L"x")}}},
+                  {tree + L"\\lone\xD800surrogate", {}},
+                  {tree + L"\\" + std::wstring(255, L'n') + L"\\" + std::wstring(150, L'm'), {}},
+                  {tree + L"\\ .. \\.", {}}});
      },
      true,
      {}},
     {"ThousandChildren",
-     [](HostileTrees& t) {
-         RegTree tree;
+     [](HostileTrees& t, const std::wstring& tree) {
+         RegTree planted;
          for (int i = 0; i < 1000; ++i) {
-             tree[L"Tree\\child" + std::to_wstring(i)];
+             planted[tree + L"\\child" + std::to_wstring(i)];
          }
-         t.PlantTree(tree);
+         t.Plant(planted);
      },
      true,
      {}},
@@ -515,21 +594,46 @@ const HostileCase kHostileCases[] = {
 
 TEST_P(HostileTrees, RemovalEndsAndNeverActsOutsideTheNamedTree)
 {
+    // Every case plants inside the named trees only, and some keys there cannot be read.
     Plant(kVictim);
-    GetParam().plant(*this);
-    const RegTree outside = WithoutSubtree(Everything(), L"Tree");
+    const RegTree outside = Outside();
+    for (const std::wstring& named : Trees()) {
+        Case().plant(*this, named);
+    }
+    const auto rallyD = dll_.Entry("RallyD");
 
-    bool result = false;
-    RunWithDeadline([&] { result = zorva::RemovePlugInKeys(Root(), L"Tree"); }, 60000,
-                    std::string("removing the tree of case ") + GetParam().name);
+    bool removed = false;
+    DWORD answer = ERROR_GEN_FAILURE;
+    RunWithDeadline(
+        [&] {
+            if (ThroughEntryPoint()) {
+                answer = rallyD(DIF_REMOVE, nullptr, nullptr, nullptr);
+            } else {
+                removed = zorva::RemovePlugInKeys(Root(), L"Tree");
+            }
+        },
+        60000, std::string("removing the trees of case ") + Case().name);
 
-    EXPECT_EQ(result, GetParam().removed);
-    EXPECT_EQ(DescribeTree(WithoutSubtree(Everything(), L"Tree")), DescribeTree(outside));
-    const std::set<std::wstring> survivors(GetParam().survivors.begin(), GetParam().survivors.end());
-    EXPECT_EQ(KeysOfTheTree(), survivors);
-    resisting_.clear();
+    if (ThroughEntryPoint()) {
+        EXPECT_EQ(answer, static_cast<DWORD>(NO_ERROR));
+    } else {
+        EXPECT_EQ(removed, Case().removed);
+    }
+    locks_.clear();
+    EXPECT_EQ(DescribeTree(Outside()), DescribeTree(outside));
+    const std::set<std::wstring> survivors(Case().survivors.begin(), Case().survivors.end());
+    for (const std::wstring& named : Trees()) {
+        SCOPED_TRACE(testing::Message() << "tree " << named);
+        EXPECT_EQ(KeysOf(named), survivors);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostileTrees, testing::ValuesIn(kHostileCases), zorva_test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Cases, HostileTrees,
+                         testing::Combine(testing::ValuesIn(kHostileCases),
+                                          testing::Values(Way::Worker, Way::EntryPoint)),
+                         [](const testing::TestParamInfo<HostileTrees::ParamType>& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == Way::EntryPoint ? "_ThroughRallyD" : "");
+                         });
 
 }  // namespace

@@ -97,12 +97,15 @@ DWORD RunAndWait(const std::wstring& commandLine)
 
 void RunWithDeadline(const std::function<void()>& work, DWORD milliseconds, const std::string& what)
 {
+    // Wine ends a thread that overflows its stack without a word, and with exit code 0.
+    bool returned = false;
+    const std::function<void()> tracked = [&] { work(), returned = true; };
     const auto run = [](void* parameter) -> DWORD {
         (*static_cast<const std::function<void()>*>(parameter))();
         return 0;
     };
     const zorva::UniqueHandle thread(
-        CreateThread(nullptr, 0, run, const_cast<std::function<void()>*>(&work), 0, nullptr));
+        CreateThread(nullptr, 0, run, const_cast<std::function<void()>*>(&tracked), 0, nullptr));
     if (!thread) {
         Fail("CreateThread", GetLastError());
     }
@@ -111,6 +114,11 @@ void RunWithDeadline(const std::function<void()>& work, DWORD milliseconds, cons
                      static_cast<unsigned long>(milliseconds));
         std::fflush(stderr);
         TerminateProcess(GetCurrentProcess(), 4);
+    }
+    if (!returned) {
+        std::fprintf(stderr, "CRASH: %s ended its thread without returning\n", what.c_str());
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 5);
     }
 }
 

@@ -18,7 +18,8 @@ DWORD RunAndWait(const std::wstring& commandLine);
 
 // Runs `work` on a thread of its own and waits for it. A thread that has not finished
 // within `milliseconds` is a hang: the process reports `what` and ends with exit code 4,
-// so that a hang fails the suite instead of stalling it.
+// so that a hang fails the suite instead of stalling it; a thread that ends before `work`
+// returns (a stack overflow, say) ends it with exit code 5.
 void RunWithDeadline(const std::function<void()>& work, DWORD milliseconds, const std::string& what);
 
 }  // namespace zorva_test

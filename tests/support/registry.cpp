@@ -336,13 +336,23 @@ LSTATUS ApplySecurity(HKEY root, const std::wstring& path, const wchar_t* sddl, 
     return status;
 }
 
-}  // namespace
-
-DenyDelete::DenyDelete(HKEY root, const std::wstring& path, REGSAM alsoDenied) : root_(root), path_(path)
+// Owned by SYSTEM, denying `denied` to everyone and granting the rest.
+std::wstring DenyingSddl(REGSAM denied)
 {
     wchar_t sddl[64];
-    std::swprintf(sddl, std::size(sddl), L"O:SYD:(D;;0x%lx;;;WD)(A;;KA;;;WD)",
-                  static_cast<unsigned long>(DELETE | alsoDenied));
+    std::swprintf(sddl, std::size(sddl), L"O:SYD:(D;;0x%lx;;;WD)(A;;KA;;;WD)", static_cast<unsigned long>(denied));
+    return sddl;
+}
+
+}  // namespace
+
+DenyDelete::DenyDelete(HKEY root, const std::wstring& path, REGSAM alsoDenied)
+    : DenyDelete(root, path, DenyingSddl(DELETE | alsoDenied).c_str())
+{
+}
+
+DenyDelete::DenyDelete(HKEY root, const std::wstring& path, const wchar_t* sddl) : root_(root), path_(path)
+{
     Check(ApplySecurity(root_, path_, sddl, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),
           "RegSetKeySecurity");
 }

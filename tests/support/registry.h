@@ -80,9 +80,18 @@ public:
     DenyDelete(const DenyDelete&) = delete;
     DenyDelete& operator=(const DenyDelete&) = delete;
 
+protected:
+    DenyDelete(HKEY root, const std::wstring& path, const wchar_t* sddl);
+
 private:
     HKEY root_;
     std::wstring path_;
+};
+
+// Makes root\path grant deletion and nothing else (but the DACL change that gives it back),
+// as DenyDelete does otherwise.
+struct AllowOnlyDelete : DenyDelete {
+    AllowOnlyDelete(HKEY root, const std::wstring& path) : DenyDelete(root, path, L"O:SYD:P(A;;SDWD;;;WD)") {}
 };
 
 // Makes root\path refuse every access, deletion included, for as long as the object
