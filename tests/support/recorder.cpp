@@ -156,6 +156,14 @@ void In(Out& o, const GUID& guid)
     StringFromGUID2(guid, text, 40);
     o.Add(Quoted(text).substr(1, 38));
 }
+void In(Out& o, const GUID* guid)
+{
+    if (guid == nullptr) {
+        o.Add("null");
+    } else {
+        In(o, *guid);
+    }
+}
 template <typename T>
 void In(Out& o, T value)
 {
