@@ -1,6 +1,7 @@
 #include "coinstaller/coinstaller.h"
 
 #include "coinstaller/key_removal.h"
+#include "coinstaller/other_units.h"
 #include "coinstaller/plugin_registration.h"
 #include "common/product.h"
 
@@ -36,7 +37,11 @@ extern "C" DWORD CALLBACK RallyD(DI_FUNCTION installFunction, HDEVINFO deviceInf
     // into SetupAPI either.
     switch (installFunction) {
     case DIF_REMOVE:
-        RemoveBothTrees();
+        // Every unit of the appliance shares the two trees: they go with the last one. Where
+        // that cannot be told, they go, as they always did.
+        if (!zorva::AnotherUnitIsInstalled(deviceInfoSet, deviceInfoData)) {
+            RemoveBothTrees();
+        }
         break;
     case DIF_NEWDEVICEWIZARD_FINISHINSTALL:
         RequestFinishInstallAction(deviceInfoSet, deviceInfoData);

@@ -1,7 +1,7 @@
 // What a delay-loaded call does when its DLL or function cannot be had. The loader's helper
 // would raise an exception into SetupAPI's or rundll32's process; instead the call fails
-// the way the platform reports failure for that function, and the library carries on as
-// after any failed platform call.
+// the way the platform documents failure for that very function, in its own return type,
+// and the library carries on as after any failed platform call.
 
 #include <windows.h>
 
@@ -11,47 +11,115 @@
 
 namespace {
 
-// Most of the delay-loaded functions report failure as zero: FALSE, a null BSTR, a zero
-// length (the void ones ignore what comes back). These report it as nonzero.
-constexpr const char* kFailNonzero[] = {"CoInitializeEx", "CoCreateInstance", "WNetUseConnectionW"};
-
-// Both stubs take no arguments: with the x64 calling convention the caller owns its
-// arguments, so a stub may ignore them whatever the real function's signature.
-INT_PTR WINAPI FailWithZero()
+// Each answer stands in for functions of any signature: with the x64 calling convention the
+// caller owns its arguments, so a stub may ignore them. Each leaves ERROR_MOD_NOT_FOUND as
+// the last error, for the functions that report the reason there.
+INT_PTR WINAPI AnswerZero()
 {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
 }
 
-// HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND): a failure as an HRESULT, and nonzero as a Win32
-// error code.
-INT_PTR WINAPI FailWithModuleNotFound()
+INT_PTR WINAPI AnswerInvalidHandle()
 {
     SetLastError(ERROR_MOD_NOT_FOUND);
-    return static_cast<HRESULT>(0x8007007E);
+    return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
 }
+
+INT_PTR WINAPI AnswerWin32Error()
+{
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return ERROR_MOD_NOT_FOUND;
+}
+
+INT_PTR WINAPI AnswerHresult()
+{
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+}
+
+struct FailureAnswer {
+    const char* function;
+    INT_PTR(WINAPI* answer)();
+};
+
+// Every delay-loaded function and how it reports failure. AnswerZero is FALSE, a null
+// pointer or a zero length; for a function that returns nothing it is ignored.
+constexpr FailureAnswer kFailureAnswers[] = {
+    {"SetupDiDestroyDeviceInfoList", &AnswerZero},       // BOOL
+    {"SetupDiEnumDeviceInfo", &AnswerZero},              // BOOL
+    {"SetupDiGetClassDevsW", &AnswerInvalidHandle},      // HDEVINFO: INVALID_HANDLE_VALUE, not null
+    {"SetupDiGetDeviceInstallParamsW", &AnswerZero},     // BOOL
+    {"SetupDiGetDeviceInstanceIdW", &AnswerZero},        // BOOL
+    {"SetupDiGetDeviceRegistryPropertyW", &AnswerZero},  // BOOL
+    {"SetupDiSetDeviceInstallParamsW", &AnswerZero},     // BOOL
+    {"CoInitializeEx", &AnswerHresult},
+    {"CoCreateInstance", &AnswerHresult},
+    {"CoUninitialize", &AnswerZero},                     // void
+    {"SysAllocString", &AnswerZero},                     // BSTR: null
+    {"SysAllocStringLen", &AnswerZero},                  // BSTR: null
+    {"SysFreeString", &AnswerZero},                      // void
+    {"SysStringLen", &AnswerZero},                       // UINT: 0
+    {"WinHttpCrackUrl", &AnswerZero},                    // BOOL
+    {"ShellExecuteExW", &AnswerZero},                    // BOOL
+    {"WNetUseConnectionW", &AnswerWin32Error},           // DWORD: a Win32 error code, not an HRESULT
+};
+
+constexpr bool SameName(const char* a, const char* b)
+{
+    for (; *a != '\0' && *a == *b; ++a, ++b) {
+    }
+    return *a == *b;
+}
+
+constexpr bool HasAnswer(const char* function)
+{
+    for (const FailureAnswer& row : kFailureAnswers) {
+        if (SameName(row.function, function)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The build lists the functions it delay-loads (resources/CMakeLists.txt).
+constexpr const char* kDelayLoaded[] = {
+#include "delay_loaded_functions.inc"
+};
+
+constexpr bool EveryDelayLoadedFunctionHasAnAnswer()
+{
+    for (const char* function : kDelayLoaded) {
+        if (!HasAnswer(function)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static_assert(EveryDelayLoadedFunctionHasAnAnswer(), "a delay-loaded function has no row in kFailureAnswers");
 
 FARPROC WINAPI OnDelayLoadFailure(unsigned notification, PDelayLoadInfo info)
 {
-    // A DLL that cannot be loaded: this module stands in for it, so that looking up the
-    // function fails below, for this call and every later one from that DLL.
+    // A DLL that cannot be loaded: ntdll stands in for it, so that looking up the function
+    // fails below, for this call and every later one from that DLL. The helper keeps the
+    // handle as that DLL's, and when two threads fail at once it frees the handle of the
+    // one that lost the race: each call therefore hands over a reference of its own.
+    // ntdll, imported by this module anyway, outlives it and exports none of these names.
     if (notification == dliFailLoadLib) {
-        HMODULE self = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&OnDelayLoadFailure), &self);
-        return reinterpret_cast<FARPROC>(self);
+        HMODULE standIn = nullptr;
+        static_cast<void>(GetModuleHandleExW(0, L"ntdll.dll", &standIn));
+        return reinterpret_cast<FARPROC>(standIn);
     }
-    if (notification != dliFailGetProc) {
+    if (notification != dliFailGetProc || !info->dlp.fImportByName) {
         return nullptr;
     }
-    if (info->dlp.fImportByName) {
-        for (const char* name : kFailNonzero) {
-            if (std::strcmp(info->dlp.szProcName, name) == 0) {
-                return reinterpret_cast<FARPROC>(&FailWithModuleNotFound);
-            }
+    for (const FailureAnswer& row : kFailureAnswers) {
+        if (std::strcmp(info->dlp.szProcName, row.function) == 0) {
+            return reinterpret_cast<FARPROC>(row.answer);
         }
     }
-    return reinterpret_cast<FARPROC>(&FailWithZero);
+    return nullptr;
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 # make demo: the life of the Zorva KT2HX driver package in a throw-away Wine prefix, told
 # step by step: the device is installed through SetupAPI, the plug-in trees its co-installer
 # writes are shown, the three verbs are run against a simulated appliance, the UI language
-# is switched and the driver installed again, and the device is removed.
+# is switched and the driver installed again, a second unit comes and goes while the verbs
+# stay, and the last unit is removed.
 #
 #   demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
 #
@@ -58,7 +59,7 @@ step_number=0
 step() {
     step_number=$((step_number + 1))
     current="$*"
-    printf '\n%s[%d/7] %s%s\n' "$bold" "$step_number" "$*" "$plain"
+    printf '\n%s[%d/8] %s%s\n' "$bold" "$step_number" "$*" "$plain"
 }
 say() { printf '    %s\n' "$*"; }
 
@@ -107,7 +108,17 @@ step "Switching the UI language to $language and installing the driver again"
 in_prefix "$language" "$installer" update "$(windows_path "$inf")" "$hardware_id"
 in_prefix "$language" "$driver" trees "$tag"
 
-step "Unplugging: Windows removes the device"
+step "A second unit joins and leaves again: the first one keeps its verbs"
+# The installation goes as before; only its first and last line are shown.
+unit_log="$build/demo/second-unit.txt"
+in_prefix "$language" "$installer" install "$(windows_path "$inf")" "$hardware_id" >"$unit_log" ||
+    { cat "$unit_log"; exit 1; }
+grep -E '^ *(Created device|Device .* installed)' "$unit_log"
+second=$(sed -n 's/^ *Created device \(.*\) with hardware ID .*/\1/p' "$unit_log")
+in_prefix en_US "$installer" remove "$hardware_id" "$second"
+in_prefix "$language" "$driver" trees "$tag"
+
+step "Unplugging the last unit: Windows removes the device"
 in_prefix en_US "$installer" remove "$hardware_id"
 in_prefix en_US "$driver" no-trees
 

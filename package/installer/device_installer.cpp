@@ -5,7 +5,9 @@
 //   device-installer install <inf> <hardware-id>   a new root device with that hardware ID
 //   device-installer update <inf> <hardware-id>    installs the driver again on every device
 //                                                  with that hardware ID
-//   device-installer remove <hardware-id>          removes every device with that hardware ID
+//   device-installer remove <hardware-id> [<instance-id>]
+//                                                  removes every device with that hardware ID,
+//                                                  or only the one with that instance ID
 //
 // It prints one line a step. A step that fails ends the program with exit code 1 and a line
 // on standard error that names the step and the error.
@@ -384,13 +386,24 @@ void Update(const std::wstring& inf, const std::wstring& hardwareId)
     }
 }
 
-void Remove(const std::wstring& hardwareId)
+// Removes every device with the hardware ID, or only the one with the instance ID given.
+void Remove(const std::wstring& hardwareId, const std::wstring* onlyInstanceId)
 {
     const zorva::UniqueDevInfo set = AllDevices();
+    bool removed = false;
     for (SP_DEVINFO_DATA& device : FindDevices(set.get(), hardwareId)) {
         const std::wstring instanceId = InstanceId(set.get(), device);
+        if (onlyInstanceId != nullptr &&
+            CompareStringOrdinal(instanceId.c_str(), -1, onlyInstanceId->c_str(), -1, TRUE) != CSTR_EQUAL) {
+            continue;
+        }
         CallInstaller(DIF_REMOVE, L"DIF_REMOVE", set.get(), device);
+        removed = true;
         Say(L"DIF_REMOVE: device " + instanceId + L" removed");
+    }
+    if (!removed) {
+        throw StepFailed(L"find the device " + *onlyInstanceId + L" with hardware ID " + hardwareId,
+                         ERROR_NO_SUCH_DEVINST);
     }
 }
 
@@ -398,7 +411,7 @@ int Usage()
 {
     zorva_tools::Complain(L"usage: device-installer install <inf> <hardware-id>\n"
                           L"       device-installer update <inf> <hardware-id>\n"
-                          L"       device-installer remove <hardware-id>");
+                          L"       device-installer remove <hardware-id> [<instance-id>]");
     return 2;
 }
 
@@ -416,8 +429,8 @@ int wmain(int argc, wchar_t** argv)
             Update(args[1], args[2]);
             return 0;
         }
-        if (args.size() == 2 && args[0] == L"remove") {
-            Remove(args[1]);
+        if ((args.size() == 2 || args.size() == 3) && args[0] == L"remove") {
+            Remove(args[1], args.size() == 3 ? &args[2] : nullptr);
             return 0;
         }
     } catch (const StepFailed& failure) {

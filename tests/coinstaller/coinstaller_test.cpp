@@ -353,6 +353,21 @@ TEST_P(CoInstallerRequests, LockedDeviceTypeKeyLeavesTheHardwareIdentityTreeInPl
     EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(RegTree{{L"", {}}, {L"Locked", {}}}));
 }
 
+// Units that are not present count as well (which Wine, listing every device as present,
+// cannot show): the search takes in every device of the element's setup class.
+TEST_P(CoInstallerRequests, RemoveLooksForOtherUnitsAmongAllDevicesOfTheElementsClass)
+{
+    InstallInterfaces();
+    TestDevice unit{true, L"ROOT\\TESTNAS\\0001"};
+    const TestDevice otherUnit{true, L"ROOT\\TESTNAS\\0002"};
+    PlatformRecorder recorder(dll_.Module());
+
+    EXPECT_EQ(Request(DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(testing::PrintToString(recorder.Texts({"SetupDiGetClassDevsW"})),
+              "{ \"SetupDiGetClassDevsW({6A5C1D3E-2F4B-4C8D-9E01-5A7B3C2D1E0F}, null, null, 0x0) = #\" }");
+    ExpectTreesAsRegistered();
+}
+
 // --- DIF_NEWDEVICEWIZARD_FINISHINSTALL --------------------------------------------------
 
 TEST_P(CoInstallerRequests, FinishInstallAsksForTheFinishInstallActionAndKeepsEveryOtherField)

@@ -37,13 +37,14 @@ class DeviceRegistryGuard {
 // registered, it is a device node with a driver key, removed again on destruction.
 class TestDevice {
 public:
-    explicit TestDevice(bool registered) : set_(SetupDiCreateDeviceInfoList(&kTestDeviceClass, nullptr))
+    explicit TestDevice(bool registered, const wchar_t* instanceId = kTestDeviceInstanceId)
+        : set_(SetupDiCreateDeviceInfoList(&kTestDeviceClass, nullptr))
     {
         if (!set_) {
             throw std::runtime_error("SetupDiCreateDeviceInfoList failed: " + std::to_string(GetLastError()));
         }
         data_.cbSize = sizeof(data_);
-        if (!SetupDiCreateDeviceInfoW(set_.get(), kTestDeviceInstanceId, &kTestDeviceClass, nullptr, nullptr, 0,
+        if (!SetupDiCreateDeviceInfoW(set_.get(), instanceId, &kTestDeviceClass, nullptr, nullptr, 0,
                                       &data_)) {
             throw std::runtime_error("SetupDiCreateDeviceInfoW failed: " + std::to_string(GetLastError()));
         }

@@ -1,7 +1,8 @@
 // The road of `make demo`, asserted end to end: the driver package installed through
 // SetupAPI by the device installer, the plug-in trees its co-installer writes, the three
 // verbs run from their registered command lines against the simulated appliance, the
-// driver installed again in another UI language, and the device removed.
+// driver installed again in another UI language, and the devices removed: a second unit
+// first, which leaves the trees to the unit that stays, then the last one.
 //
 // The four suites are four steps on one installed device; CTest runs them in that order as
 // a fixture (see CMakeLists.txt), each in the UI language it names.
@@ -97,9 +98,9 @@ InstallerRun RunInstaller(const std::wstring& arguments)
     return run;
 }
 
-std::wstring InstallArguments(const wchar_t* command)
+std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId = kHardwareId)
 {
-    return std::wstring(command) + L" \"" + PackageInf() + L"\" " + kHardwareId;
+    return std::wstring(command) + L" \"" + PackageInf() + L"\" " + hardwareId;
 }
 
 // The whole content of a file; empty when it cannot be read.
@@ -169,7 +170,9 @@ std::vector<Device> ApplianceDevices()
             continue;
         }
         const std::vector<std::wstring> hardwareIds = MultiString(ids);
-        if (std::find(hardwareIds.begin(), hardwareIds.end(), kHardwareId) == hardwareIds.end()) {
+        if (std::none_of(hardwareIds.begin(), hardwareIds.end(), [](const std::wstring& id) {
+                return CompareStringOrdinal(id.c_str(), -1, kHardwareId, -1, TRUE) == CSTR_EQUAL;
+            })) {
             continue;
         }
         wchar_t instanceId[MAX_DEVICE_ID_LEN] = {};
@@ -329,30 +332,131 @@ TEST_F(DriverUpdateInJapanese, LeavesTheHardwareIdentityTreeAsItWas)
               DescribeTree(hardwareIdentityBefore_));
 }
 
-// Step 4: the device removed.
-class DeviceRemoval : public testing::Test {
-protected:
-    static void SetUpTestSuite() { run_ = RunInstaller(std::wstring(L"remove ") + kHardwareId); }
+std::string BothTrees()
+{
+    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) + "\n" +
+           DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath));
+}
 
-    static InstallerRun run_;
+std::string BothTreesAsRegistered()
+{
+    return DescribeTree(ExpectedHardwareIdentityTree()) + "\n" +
+           DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US")));
+}
+
+// A request without a device information set or element, as SetupAPI may make it.
+DWORD CallCoInstaller(DI_FUNCTION code)
+{
+    COINSTALLER_CONTEXT_DATA context = {};
+    return ZorvaDll().Entry("CoDeviceInstall")(code, nullptr, nullptr, &context);
+}
+
+// A device of the appliance's setup class that is no appliance: one of its hardware IDs
+// differs from the appliance's in the revision alone, the other is the start of it.
+class UnrelatedDevice {
+public:
+    UnrelatedDevice()
+    {
+        // The sample package's setup class.
+        const GUID applianceClass = {0x3a00fe37, 0x7cff, 0x483a, {0x89, 0xeb, 0x06, 0xa6, 0x97, 0x41, 0xcd, 0xcc}};
+        static const wchar_t ids[] = L"VEN_0F3D&DEV_0042&REV_02\0VEN_0F3D&DEV_0042\0";
+        set_.reset(SetupDiCreateDeviceInfoList(&applianceClass, nullptr));
+        device_.cbSize = sizeof(device_);
+        if (!set_ ||
+            !SetupDiCreateDeviceInfoW(set_.get(), L"ZorvaNetworkStorage", &applianceClass, nullptr, nullptr,
+                                      DICD_GENERATE_ID, &device_) ||
+            !SetupDiSetDeviceRegistryPropertyW(set_.get(), &device_, SPDRP_HARDWAREID,
+                                               reinterpret_cast<const BYTE*>(ids), sizeof(ids)) ||
+            !SetupDiRegisterDeviceInfo(set_.get(), &device_, 0, nullptr, nullptr, nullptr)) {
+            throw std::runtime_error("registering the unrelated device failed: " + std::to_string(GetLastError()));
+        }
+    }
+    ~UnrelatedDevice() { SetupDiRemoveDevice(set_.get(), &device_); }
+    UnrelatedDevice(const UnrelatedDevice&) = delete;
+    UnrelatedDevice& operator=(const UnrelatedDevice&) = delete;
+
+private:
+    zorva::UniqueDevInfo set_;
+    SP_DEVINFO_DATA device_ = {};
 };
 
-InstallerRun DeviceRemoval::run_;
+// Step 4: a second unit installed (its hardware ID in lower case: PnP IDs ignore case) and
+// removed, next to a device of the same class that is no appliance; the trees removed
+// without a device element; the last unit removed.
+class DeviceRemoval : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const UnrelatedDevice unrelated;
+        const std::vector<Device> before = ApplianceDevices();
+        runs_.push_back(RunInstaller(InstallArguments(L"install", L"ven_0f3d&dev_0042&rev_01")));
+        std::wstring second;
+        for (const Device& device : ApplianceDevices()) {
+            const auto same = [&device](const Device& old) { return old.instanceId == device.instanceId; };
+            second = std::none_of(before.begin(), before.end(), same) ? device.instanceId : second;
+        }
+        treesWithTwoUnits_ = BothTrees();
+        runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId + L" " + second));
+        treesWithOneUnit_ = BothTrees();
+
+        CallCoInstaller(DIF_REMOVE);
+        treesAfterRemovalWithoutElement_ = BothTrees();
+        CallCoInstaller(DIF_INSTALLINTERFACES);
+        treesBeforeLastRemoval_ = BothTrees();
+        runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId));
+    }
+
+    static std::string Output()
+    {
+        std::string output;
+        for (const InstallerRun& run : runs_) {
+            output += run.output;
+        }
+        return output;
+    }
+
+    static std::vector<InstallerRun> runs_;
+    static std::string treesWithTwoUnits_;
+    static std::string treesWithOneUnit_;
+    static std::string treesAfterRemovalWithoutElement_;
+    static std::string treesBeforeLastRemoval_;
+};
+
+std::vector<InstallerRun> DeviceRemoval::runs_;
+std::string DeviceRemoval::treesWithTwoUnits_;
+std::string DeviceRemoval::treesWithOneUnit_;
+std::string DeviceRemoval::treesAfterRemovalWithoutElement_;
+std::string DeviceRemoval::treesBeforeLastRemoval_;
 
 TEST_F(DeviceRemoval, InstallerReportsSuccess)
 {
-    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
+    ASSERT_EQ(runs_.size(), 3u);
+    for (const InstallerRun& run : runs_) {
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+    }
 }
 
-TEST_F(DeviceRemoval, RemovesBothPlugInTrees)
+TEST_F(DeviceRemoval, RemovingOneOfTwoUnitsKeepsBothTrees)
 {
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) << run_.output;
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath)) << run_.output;
+    EXPECT_EQ(treesWithTwoUnits_, BothTreesAsRegistered()) << Output();
+    EXPECT_EQ(treesWithOneUnit_, treesWithTwoUnits_) << Output();
+}
+
+TEST_F(DeviceRemoval, RemovalWithoutADeviceElementDeletesBothTreesBesideAnInstalledUnit)
+{
+    EXPECT_EQ(treesAfterRemovalWithoutElement_, DescribeTree({}) + "\n" + DescribeTree({}));
+}
+
+TEST_F(DeviceRemoval, RemovingTheLastUnitDeletesBothTrees)
+{
+    ASSERT_EQ(treesBeforeLastRemoval_, BothTreesAsRegistered());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) << Output();
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath)) << Output();
 }
 
 TEST_F(DeviceRemoval, LeavesNoDeviceWithTheHardwareId)
 {
-    EXPECT_TRUE(ApplianceDevices().empty()) << run_.output;
+    EXPECT_TRUE(ApplianceDevices().empty()) << Output();
 }
 
 }  // namespace

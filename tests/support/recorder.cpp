@@ -37,6 +37,7 @@ enum class Effect {
     EntersCom,      // S_OK or S_FALSE: this thread must leave COM once
     LeavesCom,
     MakesProcess,   // SHELLEXECUTEINFOW::hProcess
+    MakesSet,       // the device information set it returns, unless INVALID_HANDLE_VALUE
     ReleasesHandle,
 };
 
@@ -154,6 +155,14 @@ void In(Out& o, const GUID& guid)
     wchar_t text[40] = {};
     StringFromGUID2(guid, text, 40);
     o.Add(Quoted(text).substr(1, 38));
+}
+void In(Out& o, const GUID* guid)
+{
+    if (guid == nullptr) {
+        o.Add("null");
+    } else {
+        In(o, *guid);
+    }
 }
 template <typename T>
 void In(Out& o, T value)
@@ -458,6 +467,11 @@ struct Hook<Tag, R (*)(A...)> {
         case Effect::MakesBlock:
             state.Make(row.resource, Pointer(result), by);
             break;
+        case Effect::MakesSet:
+            if (Pointer(result) != INVALID_HANDLE_VALUE) {
+                state.Make(row.resource, Pointer(result), by);
+            }
+            break;
         case Effect::EntersCom:
             if (succeeded) {
                 state.Make(row.resource, reinterpret_cast<const void*>(static_cast<uintptr_t>(GetCurrentThreadId())),
@@ -505,6 +519,12 @@ const std::vector<Row>& Rows()
             ZORVA_ROW(MultiByteToWideChar, 0, ERROR_NO_UNICODE_TRANSLATION, Failure::Returns, Effect::None),
             ZORVA_ROW(SetupDiGetDeviceInstallParamsW, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None, "", L"setupapi.dll"),
             ZORVA_ROW(SetupDiSetDeviceInstallParamsW, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None, "", L"setupapi.dll"),
+            ZORVA_ROW(SetupDiGetDeviceRegistryPropertyW, FALSE, ERROR_NO_SUCH_DEVINST, Failure::Returns, Effect::None, "", L"setupapi.dll"),
+            ZORVA_ROW(SetupDiGetDeviceInstanceIdW, FALSE, ERROR_NO_SUCH_DEVINST, Failure::Returns, Effect::None, "", L"setupapi.dll"),
+            ZORVA_ROW(SetupDiGetClassDevsW, -1, ERROR_NOT_ENOUGH_MEMORY, Failure::Returns, Effect::MakesSet, "device set", L"setupapi.dll"),
+            ZORVA_ROW(SetupDiEnumDeviceInfo, FALSE, ERROR_INVALID_HANDLE, Failure::Returns, Effect::None, "", L"setupapi.dll"),
+            ZORVA_ROW(SetupDiDestroyDeviceInfoList, FALSE, ERROR_INVALID_HANDLE, Failure::Releases, Effect::ReleasesHandle, "device set", L"setupapi.dll"),
+            ZORVA_ROW(CompareStringOrdinal, 0, 0, Failure::Never, Effect::None),
             ZORVA_ROW(SysAllocString, 0, 0, Failure::Heap, Effect::MakesBlock, "BSTR", L"oleaut32.dll"),
             ZORVA_ROW(SysAllocStringLen, 0, 0, Failure::Heap, Effect::MakesBlock, "BSTR", L"oleaut32.dll"),
             ZORVA_ROW(SysFreeString, 0, 0, Failure::Never, Effect::ReleasesBlock, "BSTR", L"oleaut32.dll"),

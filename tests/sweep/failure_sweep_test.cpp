@@ -23,7 +23,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -302,6 +304,34 @@ TEST_F(CoInstallerSweep, Remove)
                              {}});
 }
 
+// With another unit of the device installed the trees stay: in an undisturbed run, and
+// when only giving the device set back fails, after the search. Any other failure is one
+// while looking, and the trees go as if no other unit were there (unless allocations keep
+// failing, which the removal meets too).
+TEST_F(CoInstallerSweep, RemoveBesideAnotherUnit)
+{
+    DeviceRegistryGuard deviceRegistry;
+    TestDevice unit{true};
+    const TestDevice otherUnit{true, L"ROOT\\TESTNAS\\0001"};
+    RunSweep("remove beside another unit",
+             Sweep{[] { PlugInsHold(kEarlierGerman); },
+                   [&unit](const ZorvaDll& dll) {
+                       EXPECT_EQ(CallCoInstaller(dll, DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
+                   },
+                   [](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
+                       const PlatformCall* failed = run.failed == 0 ? nullptr : &undisturbed[run.failed - 1];
+                       if (failed == nullptr || failed->function == "SetupDiDestroyDeviceInfoList") {
+                           EXPECT_EQ(DescribeTree(PlugIns()), DescribeTree(kEarlierGerman));
+                       } else if (run.mode == Failing::Once || !PlatformRecorder::IsAllocation(*failed)) {
+                           EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath));
+                           EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+                       } else {
+                           ExpectOnlyAllowedContent(PlugIns(), {&kEarlierGerman});
+                       }
+                   },
+                   {"\"setupapi.dll\""}});
+}
+
 // The parameters are written back with the finish-install action asked for, or, when
 // reading or writing them fails, stay as they were.
 TEST_F(CoInstallerSweep, FinishInstall)
@@ -404,6 +434,144 @@ TEST_F(VerbSweeps, Mount)
 TEST_F(VerbSweeps, Download)
 {
     RunSweep("Download", VerbSweep("ShellCommandInstall", "ShellExecuteExW", {"\"shell32.dll\""}));
+}
+
+// --- DLLs that cannot be loaded ---------------------------------------------------------
+
+// How each delay-loaded function reports failure, as documented for it.
+enum class Documented { FalseAndLastError, InvalidHandleAndLastError, Null, Win32Error, FailedHresult, Nothing };
+
+const std::map<std::string, Documented> kDocumentedFailures = {
+    {"SetupDiDestroyDeviceInfoList", Documented::FalseAndLastError},
+    {"SetupDiEnumDeviceInfo", Documented::FalseAndLastError},
+    {"SetupDiGetClassDevsW", Documented::InvalidHandleAndLastError},
+    {"SetupDiGetDeviceInstallParamsW", Documented::FalseAndLastError},
+    {"SetupDiGetDeviceInstanceIdW", Documented::FalseAndLastError},
+    {"SetupDiGetDeviceRegistryPropertyW", Documented::FalseAndLastError},
+    {"SetupDiSetDeviceInstallParamsW", Documented::FalseAndLastError},
+    {"CoInitializeEx", Documented::FailedHresult},
+    {"CoCreateInstance", Documented::FailedHresult},
+    {"CoUninitialize", Documented::Nothing},
+    {"SysAllocString", Documented::Null},
+    {"SysAllocStringLen", Documented::Null},
+    {"SysFreeString", Documented::Nothing},
+    {"SysStringLen", Documented::Null},
+    {"WinHttpCrackUrl", Documented::FalseAndLastError},
+    {"ShellExecuteExW", Documented::FalseAndLastError},
+    {"WNetUseConnectionW", Documented::Win32Error},
+};
+
+// Each delay-loaded function of the module with its import slot, which holds the loader
+// helper's thunk until the first call binds it. GNU ld leaves the image's delay-import
+// directory empty for dlltool's delay-import libraries: their descriptors are found where
+// dlltool puts them, 16-byte aligned in the code section (attributes 1: RVAs; the RVAs of
+// a DLL's name, its module slot, its import slots and its names; nothing bound).
+std::map<std::string, FARPROC*> DelayLoadedSlots(HMODULE module)
+{
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_SECTION_HEADER* code = IMAGE_FIRST_SECTION(nt);
+    const auto inImage = [nt](DWORD rva) { return rva != 0 && rva < nt->OptionalHeader.SizeOfImage; };
+    std::map<std::string, FARPROC*> slots;
+    for (DWORD offset = 0; offset + sizeof(IMAGE_DELAYLOAD_DESCRIPTOR) <= code->Misc.VirtualSize; offset += 16) {
+        const auto* dll = reinterpret_cast<const IMAGE_DELAYLOAD_DESCRIPTOR*>(base + code->VirtualAddress + offset);
+        if (dll->Attributes.AllAttributes != 1 || !inImage(dll->DllNameRVA) || !inImage(dll->ModuleHandleRVA) ||
+            !inImage(dll->ImportAddressTableRVA) || !inImage(dll->ImportNameTableRVA) ||
+            dll->BoundImportAddressTableRVA != 0 || dll->TimeDateStamp != 0) {
+            continue;
+        }
+        const std::string name(reinterpret_cast<const char*>(base + dll->DllNameRVA),
+                               strnlen(reinterpret_cast<const char*>(base + dll->DllNameRVA), MAX_PATH));
+        if (name.size() < 5 || _stricmp(name.c_str() + name.size() - 4, ".dll") != 0) {
+            continue;
+        }
+        const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->ImportNameTableRVA);
+        auto* slot = reinterpret_cast<FARPROC*>(base + dll->ImportAddressTableRVA);
+        for (; names->u1.AddressOfData != 0; ++names, ++slot) {
+            slots[reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name] = slot;
+        }
+    }
+    return slots;
+}
+
+// Calls the function in the slot without arguments, which a failure answer ignores: what it
+// returned, and the last error it left.
+std::pair<INT_PTR, DWORD> CallWithoutArguments(FARPROC* slot)
+{
+    SetLastError(0);
+    const INT_PTR result = reinterpret_cast<INT_PTR(WINAPI*)()>(reinterpret_cast<void*>(*slot))();
+    return {result, GetLastError()};
+}
+
+// A Win32 error code is no HRESULT, and a failed device set is no null handle.
+TEST(DelayLoadFailure, EachFunctionFailsInItsOwnTypeWhenItsDllCannotBeLoaded)
+{
+    const ZorvaDll dll;  // freshly loaded: nothing is bound yet
+    PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
+    recorder.FailAt(1, Failing::FromThenOn);
+    const std::map<std::string, FARPROC*> slots = DelayLoadedSlots(dll.Module());
+    EXPECT_EQ(slots.size(), kDocumentedFailures.size());
+    for (const auto& [name, slot] : slots) {
+        SCOPED_TRACE(name);
+        const auto documented = kDocumentedFailures.find(name);
+        ASSERT_NE(documented, kDocumentedFailures.end()) << "no documented failure for a delay-loaded function";
+        const auto [result, error] = CallWithoutArguments(slot);
+        switch (documented->second) {
+        case Documented::FalseAndLastError:
+        case Documented::InvalidHandleAndLastError:
+            EXPECT_EQ(result, documented->second == Documented::FalseAndLastError
+                                  ? 0
+                                  : reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE));
+            EXPECT_EQ(error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+            break;
+        case Documented::Null:
+            EXPECT_EQ(result, 0);
+            break;
+        case Documented::Win32Error:
+            EXPECT_EQ(static_cast<DWORD>(result), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+            break;
+        case Documented::FailedHresult:
+            EXPECT_TRUE(FAILED(static_cast<HRESULT>(result))) << result;
+            break;
+        case Documented::Nothing:
+            break;
+        }
+    }
+}
+
+// Both threads find the DLL not loaded yet before either fails to load it.
+LONG g_threadsLoading = 0;
+HANDLE g_bothLoading = nullptr;
+
+HMODULE WINAPI LoadLibraryFailingTogether(LPCSTR)
+{
+    if (InterlockedIncrement(&g_threadsLoading) == 2) {
+        SetEvent(g_bothLoading);
+    }
+    WaitForSingleObject(g_bothLoading, 5000);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+// The loader's helper keeps the stand-in handle of one thread and frees the other's: a
+// handle the library gave it without a reference would cost the library one of its own.
+TEST(DelayLoadFailure, TwoThreadsFailingAtOnceLeaveTheLibraryLoaded)
+{
+    const zorva::UniqueHandle bothLoading(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_bothLoading = bothLoading.get();
+    const ZorvaDll dll;
+    {
+        const ZorvaDll secondReference;
+        PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
+        recorder.Replace("LoadLibraryA", &LoadLibraryFailingTogether);
+        FARPROC* slot = DelayLoadedSlots(dll.Module()).at("WNetUseConnectionW");
+        std::thread first([slot] { CallWithoutArguments(slot); });
+        std::thread second([slot] { CallWithoutArguments(slot); });
+        first.join();
+        second.join();
+        EXPECT_EQ(g_threadsLoading, 2);
+    }
+    EXPECT_NE(GetModuleHandleW(kInstalledDllName), nullptr) << "the library was unloaded under its last reference";
 }
 
 }  // namespace
