@@ -164,6 +164,15 @@ std::string Duration(double seconds)
                           : seconds < 1 ? Format("%.2f ms", seconds * 1e3) : Format("%.3f s", seconds);
 }
 
+std::string RatioText(const Interval& ratio)
+{
+    if (std::isnan(ratio.estimate)) {
+        return "";
+    }
+    return Format("%.2f", ratio.estimate) +
+           (std::isnan(ratio.low) ? std::string() : Format(" [%.2f", ratio.low) + Format("-%.2f]", ratio.high));
+}
+
 struct Variant {
     std::string name;
     int runs;                       // per round
@@ -358,9 +367,7 @@ void RemovalFigures(std::vector<Row>& rows, CoInstallerEntry rallyD, HDEVINFO se
             };
             Row row = growth(0);
             row.goal = Goal(row.ratio, 0.85, 1.15, "0.85-1.15");
-            const Interval platform = growth(1).ratio;
-            row.note = Format("RegDeleteTreeW: %.2f", platform.estimate) + Format(" [%.2f", platform.low) +
-                       Format("-%.2f]", platform.high);
+            row.note = "RegDeleteTreeW: " + RatioText(growth(1).ratio);
             series.push_back(row);
             return series;
         };
@@ -667,15 +674,6 @@ void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const st
 }
 
 // --- The report ---------------------------------------------------------------------------
-
-std::string RatioText(const Interval& ratio)
-{
-    if (std::isnan(ratio.estimate)) {
-        return "";
-    }
-    return Format("%.2f", ratio.estimate) +
-           (std::isnan(ratio.low) ? std::string() : Format(" [%.2f", ratio.low) + Format("-%.2f]", ratio.high));
-}
 
 std::string PairsText(const Row& row)
 {
