@@ -4,9 +4,12 @@
 //   zorva-bench.exe SHIPPED_DLL MODULE_HOST OUTPUT_DIR      (under LC_ALL=en_US.UTF-8)
 //
 // The variants of a figure run interleaved (A, B, A, B, ...) in this one process, after one
-// untimed warm-up round, so that a busy machine slows every side alike; the ratio is taken
-// per round and reported as median, min and max over the rounds. What a run needs (a key
-// tree, fresh stand-ins) is made before it and what it did is checked after it, both
+// untimed warm-up round, so that a busy machine slows every side alike. A ratio is taken per
+// pair of neighbouring runs and reported as their geometric mean with its 95% confidence
+// interval; rounds go on until every interval of a series lies within 5% of its estimate, or
+// until the series has had its share of the time. A goal is met only when the whole interval
+// meets it and missed only when none of it does; otherwise it is unsettled. What a run needs
+// (a key tree, fresh stand-ins) is made before it and what it did is checked after it, both
 // untimed: the time of a run that silently did nothing would be worthless.
 
 #include "common/unique_resource.h"
@@ -41,15 +44,24 @@ constexpr wchar_t kHost[] = L"192.168.1.20";
 constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
 const std::wstring kTrees[] = {kHardwareIdentityPath, kDeviceTypePath};
 
-// Rounds per figure, chosen for a stable median on a busy 2-core machine within the time
-// make bench may take.
+// How precise a ratio must be before its series stops, and the time each series may take
+// at most (it starts no round that would likely end later), so that make bench takes about
+// five minutes on a busy 2-core machine. At least kMinRounds rounds run regardless, so that
+// every ratio has an interval.
+constexpr double kPrecision = 0.05;
+constexpr int kMinRounds = 3;
+constexpr double kRemovalCap = 80;  // seconds, for each shape of tree
+constexpr double kInstallCap = 15;
+constexpr double kVerbCap = 20;  // for each verb
+
+// A round of the removal series runs the small trees several times over: they are cheap and
+// their ratios vary more.
 struct RemovalSize {
     int keys;
-    int rounds;
+    int runs;  // per round
 };
-constexpr RemovalSize kRemovalSizes[] = {{100, 31}, {1000, 11}, {10000, 3}};
-constexpr int kInstallRounds = 101;
-constexpr int kVerbRounds = 11;
+constexpr RemovalSize kRemovalSizes[] = {{100, 4}, {1000, 1}, {10000, 1}};
+static_assert(kRemovalSizes[1].runs == kRemovalSizes[2].runs, "the per-key growth pairs their runs round by round");
 
 struct InfTraits {
     using Type = HINF;
@@ -84,6 +96,58 @@ double Median(std::vector<double> values)
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+struct Interval {
+    double estimate = NAN, low = NAN, high = NAN;  // low and high: the 95% confidence interval
+    size_t pairs = 0;                              // the ratios it rests on
+};
+
+// Student's t for a two-sided 95% interval with `df` degrees of freedom; beyond the table, its
+// Cornish-Fisher expansion about the normal quantile, off by less than 0.001 there.
+double T95(size_t df)
+{
+    static constexpr double kTable[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
+                                        2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
+                                        2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045, 2.042};
+    if (df <= std::size(kTable)) {
+        return kTable[df - 1];
+    }
+    const double z = 1.959964;
+    const double z3 = z * z * z;
+    const double v = static_cast<double>(df);
+    return z + (z3 + z) / (4 * v) + (5 * z3 * z * z + 16 * z3 + 3 * z) / (96 * v * v);
+}
+
+// The geometric mean of ratios with Student's t-interval on their logarithms: a run that the
+// machine slows by half again moves the logarithm as far whether it is this side or the peer.
+Interval GeometricMean(const std::vector<double>& ratios)
+{
+    const size_t n = ratios.size();
+    double sum = 0;
+    for (const double ratio : ratios) {
+        sum += std::log(ratio);
+    }
+    const double mean = sum / static_cast<double>(n);
+    Interval interval;
+    interval.estimate = std::exp(mean);
+    interval.pairs = n;
+    if (n >= 2) {
+        double squares = 0;
+        for (const double ratio : ratios) {
+            squares += (std::log(ratio) - mean) * (std::log(ratio) - mean);
+        }
+        const double half = T95(n - 1) * std::sqrt(squares / static_cast<double>((n - 1) * n));
+        interval.low = std::exp(mean - half);
+        interval.high = std::exp(mean + half);
+    }
+    return interval;
+}
+
+bool Precise(const Interval& interval)
+{
+    return interval.low >= interval.estimate * (1 - kPrecision) &&
+           interval.high <= interval.estimate * (1 + kPrecision);
+}
+
 std::string Format(const char* format, double value)
 {
     char text[64];
@@ -100,31 +164,48 @@ std::string Duration(double seconds)
                           : seconds < 1 ? Format("%.2f ms", seconds * 1e3) : Format("%.3f s", seconds);
 }
 
+std::string RatioText(const Interval& ratio)
+{
+    if (std::isnan(ratio.estimate)) {
+        return "";
+    }
+    return Format("%.2f", ratio.estimate) +
+           (std::isnan(ratio.low) ? std::string() : Format(" [%.2f", ratio.low) + Format("-%.2f]", ratio.high));
+}
+
 struct Variant {
     std::string name;
-    int rounds;
+    int runs;                       // per round
     std::function<void()> prepare;  // untimed, before each run
     std::function<void()> run;      // timed
     std::function<void()> check;    // untimed, after each run: throws when it did not do its work
 };
 
-// times[variant][round], in seconds. Each round runs every variant once, in order. A variant
-// of fewer rounds than the most (bigger work) takes part in evenly spaced rounds only, so
-// that its runs spread over the whole series as the others' do. An untimed warm-up round
-// of the variants of the most rounds (the quick ones) first pages the code in and grows the
-// caches and the registry's structures.
-std::vector<std::vector<double>> Interleave(const std::vector<Variant>& variants)
+using Times = std::vector<std::vector<double>>;  // [variant][run], in seconds, in the order run
+
+struct Row {
+    std::string figure;
+    Interval ratio;                 // this / peer
+    double mine = NAN, peer = NAN;  // median seconds
+    bool capped = false;  // the series stopped at its time cap before this ratio was precise
+    std::string goal;
+    std::string note;
+    std::string modules;  // the full module list, printed below the table
+};
+
+// Runs rounds of the variants until every row `figures` makes of the times has a precise
+// ratio, or until the next round would likely end `cap` seconds after the first began. A
+// round runs the variants in turn, and again for those of more runs. An untimed warm-up
+// round of the variants of the most runs (the quick ones) first pages the code in and grows
+// the caches and the registry's structures.
+void Measure(std::vector<Row>& rows, const std::vector<Variant>& variants, double cap,
+             const std::function<std::vector<Row>(const Times&)>& figures)
 {
-    int most = 0;
-    for (const Variant& variant : variants) {
-        most = std::max(most, variant.rounds);
-    }
-    std::vector<std::vector<double>> times(variants.size());
-    for (int round = -1; round < most; ++round) {
+    Times times(variants.size());
+    const auto pass = [&](int run, bool timed) {  // the variants of more than `run` runs, once
         for (size_t i = 0; i < variants.size(); ++i) {
             const Variant& variant = variants[i];
-            const int spacing = most / variant.rounds;
-            if (round < 0 ? variant.rounds < most : round % spacing != 0 || round / spacing >= variant.rounds) {
+            if (variant.runs <= run) {
                 continue;
             }
             variant.prepare();
@@ -136,23 +217,37 @@ std::vector<std::vector<double>> Interleave(const std::vector<Variant>& variants
             } catch (const std::exception& error) {
                 throw std::runtime_error(variant.name + ": " + error.what());
             }
-            if (round >= 0) {
+            if (timed) {
                 times[i].push_back(seconds);
             }
         }
+    };
+    int most = 0;
+    for (const Variant& variant : variants) {
+        most = std::max(most, variant.runs);
     }
-    return times;
+    pass(most - 1, false);
+    const double start = Now();
+    for (int round = 1;; ++round) {
+        const double begin = Now();
+        for (int run = 0; run < most; ++run) {
+            pass(run, true);
+        }
+        std::vector<Row> series = figures(times);
+        const double now = Now();
+        const bool precise =
+            std::all_of(series.begin(), series.end(), [](const Row& row) { return Precise(row.ratio); });
+        if (round >= kMinRounds && (precise || now + (now - begin) > start + cap)) {
+            for (Row& row : series) {
+                row.capped = !Precise(row.ratio);
+                rows.push_back(row);
+            }
+            return;
+        }
+    }
 }
 
-struct Row {
-    std::string figure;
-    double ratio = NAN, low = NAN, high = NAN;  // this / peer: median, min, max over the rounds
-    double mine = NAN, peer = NAN;              // median seconds
-    std::string goal;
-    std::string note;
-    std::string modules;  // the full module list, printed below the table
-};
-
+// Each of `mine` over its neighbour in `peer`.
 Row Ratio(const std::string& figure, const std::vector<double>& mine, const std::vector<double>& peer)
 {
     std::vector<double> ratios;
@@ -161,9 +256,7 @@ Row Ratio(const std::string& figure, const std::vector<double>& mine, const std:
     }
     Row row;
     row.figure = figure;
-    row.ratio = Median(ratios);
-    row.low = *std::min_element(ratios.begin(), ratios.end());
-    row.high = *std::max_element(ratios.begin(), ratios.end());
+    row.ratio = GeometricMean(ratios);
     row.mine = Median(mine);
     row.peer = Median(peer);
     return row;
@@ -172,6 +265,15 @@ Row Ratio(const std::string& figure, const std::vector<double>& mine, const std:
 std::string Goal(bool met, const std::string& goal)
 {
     return goal + (met ? " met" : " MISSED");
+}
+
+// Met only when the whole interval lies in [lowest, highest], missed only when none of it does.
+std::string Goal(const Interval& ratio, double lowest, double highest, const std::string& goal)
+{
+    if (ratio.high < lowest || ratio.low > highest) {
+        return Goal(false, goal);
+    }
+    return ratio.low >= lowest && ratio.high <= highest ? Goal(true, goal) : goal + " unsettled";
 }
 
 DWORD CallCoInstaller(CoInstallerEntry entry, HDEVINFO set, DI_FUNCTION function)
@@ -229,8 +331,8 @@ void RemovalFigures(std::vector<Row>& rows, CoInstallerEntry rallyD, HDEVINFO se
     for (const int branching : {0, 10}) {
         const std::string shape = branching == 0 ? "flat" : "10-ary";
         // The sizes take turns as well, so that the per-key growth from 1,000 to 10,000 keys
-        // compares runs spread over the same minutes: a machine that gets busier halfway
-        // through would otherwise show up as growth.
+        // compares runs of the same minute: a machine that gets busier halfway through would
+        // otherwise show up as growth.
         std::vector<Variant> variants;
         for (const RemovalSize& size : kRemovalSizes) {
             const auto build = [&size, branching] {
@@ -239,36 +341,37 @@ void RemovalFigures(std::vector<Row>& rows, CoInstallerEntry rallyD, HDEVINFO se
                 }
             };
             const std::string keys = std::to_string(size.keys) + " keys";
-            variants.push_back({"RallyD(DIF_REMOVE), " + keys, size.rounds, build, product, treesGone});
-            variants.push_back({"RegDeleteTreeW, " + keys, size.rounds, build, platform, treesGone});
+            variants.push_back({"RallyD(DIF_REMOVE), " + keys, size.runs, build, product, treesGone});
+            variants.push_back({"RegDeleteTreeW, " + keys, size.runs, build, platform, treesGone});
         }
-        const auto times = Interleave(variants);
-        for (size_t i = 0; i < std::size(kRemovalSizes); ++i) {
-            const int keys = kRemovalSizes[i].keys;
-            Row row = Ratio("Removal 2 x " + std::to_string(keys) + " keys, " + shape + ": RallyD / RegDeleteTreeW",
-                            times[2 * i], times[2 * i + 1]);
-            row.goal = Goal(row.ratio <= 0.6, "<= 0.60");
-            row.note = Format("%.1f", row.mine / (2 * keys) * 1e6) +
-                       Format(" vs %.1f us per key", row.peer / (2 * keys) * 1e6);
-            rows.push_back(row);
-        }
-        // Each run's per-key time at 10,000 keys over the median one at 1,000: 1.00 is linear.
-        const auto growth = [&](size_t side) {  // 0: RallyD, 1: RegDeleteTreeW
-            std::vector<double> large = times[4 + side];
-            std::vector<double> small = times[2 + side];
-            for (double& seconds : large) {
-                seconds /= 2 * kRemovalSizes[2].keys;
+        const auto figures = [&](const Times& times) {
+            std::vector<Row> series;
+            for (size_t i = 0; i < std::size(kRemovalSizes); ++i) {
+                const int keys = kRemovalSizes[i].keys;
+                Row row = Ratio("Removal 2 x " + std::to_string(keys) + " keys, " + shape + ": RallyD / RegDeleteTreeW",
+                                times[2 * i], times[2 * i + 1]);
+                row.goal = Goal(row.ratio, 0, 0.6, "<= 0.60");
+                row.note = Format("%.1f", row.mine / (2 * keys) * 1e6) +
+                           Format(" vs %.1f us per key", row.peer / (2 * keys) * 1e6);
+                series.push_back(row);
             }
-            for (double& seconds : small) {
-                seconds /= 2 * kRemovalSizes[1].keys;
-            }
-            return Ratio("Removal per key, 10000 / 1000 keys, " + shape + ": RallyD", large,
-                         std::vector<double>(large.size(), Median(small)));
+            // Per key, each 10,000-key run over the 1,000-key run of its own round: 1.00 is linear.
+            const auto growth = [&](size_t side) {  // 0: RallyD, 1: RegDeleteTreeW
+                std::vector<double> large = times[4 + side];
+                std::vector<double> small = times[2 + side];
+                for (size_t round = 0; round < large.size(); ++round) {
+                    large[round] /= 2 * kRemovalSizes[2].keys;
+                    small[round] /= 2 * kRemovalSizes[1].keys;
+                }
+                return Ratio("Removal per key, 10000 / 1000 keys, " + shape + ": RallyD", large, small);
+            };
+            Row row = growth(0);
+            row.goal = Goal(row.ratio, 0.85, 1.15, "0.85-1.15");
+            row.note = "RegDeleteTreeW: " + RatioText(growth(1).ratio);
+            series.push_back(row);
+            return series;
         };
-        Row row = growth(0);
-        row.goal = Goal(std::fabs(row.ratio - 1) <= 0.15, "0.85-1.15");
-        row.note = Format("RegDeleteTreeW: %.2f", growth(1).ratio);
-        rows.push_back(row);
+        Measure(rows, variants, kRemovalCap, figures);
     }
 }
 
@@ -368,16 +471,19 @@ void InstallationFigures(std::vector<Row>& rows, CoInstallerEntry rallyD, HDEVIN
                   "RegSetValueExW");
         }
     };
-    const auto times = Interleave(
-        {{"RallyD(DIF_INSTALLINTERFACES)", kInstallRounds, RemoveTrees,
-          [&] { CallCoInstaller(rallyD, set, DIF_INSTALLINTERFACES); }, asReadmeSays},
-         {"SetupInstallFromInfSectionW", kInstallRounds, RemoveTrees, viaInf, asReadmeSays},
-         {"RegCreateKeyExW+RegSetValueExW", kInstallRounds, RemoveTrees, plainWrites, asReadmeSays}});
-    Row addReg = Ratio("Install from empty: RallyD / INF AddReg", times[0], times[1]);
-    addReg.goal = Goal(addReg.ratio <= 1.0, "<= 1.00");
-    addReg.note = std::to_string(writes.size()) + " REG_SZ values; INF opened once, untimed";
-    rows.push_back(addReg);
-    rows.push_back(Ratio("Install from empty: RallyD / RegCreateKeyExW+RegSetValueExW", times[0], times[2]));
+    const std::vector<Variant> variants = {
+        {"RallyD(DIF_INSTALLINTERFACES)", 1, RemoveTrees, [&] { CallCoInstaller(rallyD, set, DIF_INSTALLINTERFACES); },
+         asReadmeSays},
+        {"SetupInstallFromInfSectionW", 1, RemoveTrees, viaInf, asReadmeSays},
+        {"RegCreateKeyExW+RegSetValueExW", 1, RemoveTrees, plainWrites, asReadmeSays}};
+    const auto figures = [&](const Times& times) {
+        Row addReg = Ratio("Install from empty: RallyD / INF AddReg", times[0], times[1]);
+        addReg.goal = Goal(addReg.ratio, 0, 1.0, "<= 1.00");
+        addReg.note = std::to_string(writes.size()) + " REG_SZ values; INF opened once, untimed";
+        Row plain = Ratio("Install from empty: RallyD / RegCreateKeyExW+RegSetValueExW", times[0], times[2]);
+        return std::vector<Row>{addReg, plain};
+    };
+    Measure(rows, variants, kInstallCap, figures);
 }
 
 // --- 3. The verbs as rundll32 processes ----------------------------------------------------
@@ -438,23 +544,23 @@ void VerbFigures(std::vector<Row>& rows)
     };
     for (const VerbCase& verb : verbs) {
         const std::wstring entry(verb.name, verb.name + std::char_traits<char>::length(verb.name));
-        const auto times = Interleave(
-            {{verb.name, kVerbRounds, freshStandins,
-              [&] { RunAndWait(Rundll32(kInstalledDllName, entry.c_str())); }, verb.check},
-             {"floor probe", kVerbRounds, freshStandins,
-              [&] { RunAndWait(Rundll32(verb.probeDll, verb.probeEntry)); }, verb.check},
-             {"empty entry point", kVerbRounds, freshStandins,
-              [] { RunAndWait(Rundll32(L"zorva_bench_empty.dll", L"Empty")); },
-              [] {
-                  ExpectLaunches(0, L"");
-                  ExpectConnections(0);
-              }}});
-        Row probe = Ratio(std::string(verb.name) + " process / floor probe", times[0], times[1]);
-        probe.goal = Goal(probe.ratio <= 1.10, "<= 1.10");
-        rows.push_back(probe);
-        Row empty = Ratio(std::string(verb.name) + " process / empty entry point", times[0], times[2]);
-        empty.note = "empty entry point alone: " + Duration(empty.peer);
-        rows.push_back(empty);
+        const std::vector<Variant> variants = {
+            {verb.name, 1, freshStandins, [&] { RunAndWait(Rundll32(kInstalledDllName, entry.c_str())); }, verb.check},
+            {"floor probe", 1, freshStandins, [&] { RunAndWait(Rundll32(verb.probeDll, verb.probeEntry)); },
+             verb.check},
+            {"empty entry point", 1, freshStandins, [] { RunAndWait(Rundll32(L"zorva_bench_empty.dll", L"Empty")); },
+             [] {
+                 ExpectLaunches(0, L"");
+                 ExpectConnections(0);
+             }}};
+        const auto figures = [&](const Times& times) {
+            Row probe = Ratio(std::string(verb.name) + " process / floor probe", times[0], times[1]);
+            probe.goal = Goal(probe.ratio, 0, 1.10, "<= 1.10");
+            Row empty = Ratio(std::string(verb.name) + " process / empty entry point", times[0], times[2]);
+            empty.note = "empty entry point alone: " + Duration(empty.peer);
+            return std::vector<Row>{probe, empty};
+        };
+        Measure(rows, variants, kVerbCap, figures);
     }
 }
 
@@ -569,24 +675,23 @@ void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const st
 
 // --- The report ---------------------------------------------------------------------------
 
-std::string RatioText(const Row& row)
+std::string PairsText(const Row& row)
 {
-    if (std::isnan(row.ratio)) {
-        return "";
-    }
-    return Format("%.2f", row.ratio) +
-           (std::isnan(row.low) ? std::string() : Format(" [%.2f", row.low) + Format("-%.2f]", row.high));
+    return row.ratio.pairs == 0 ? "" : std::to_string(row.ratio.pairs) + (row.capped ? " at cap" : "");
 }
 
 void PrintTable(const std::vector<Row>& rows)
 {
-    std::printf("\n%-62s %-18s %10s %10s  %-19s %s\n", "Figure (this / peer)", "Ratio [min-max]", "This", "Peer",
-                "Goal", "Note");
+    const char* format = "%-62s %-18s %-10s %10s %10s  %-19s %s\n";
+    std::printf("\n");
+    std::printf(format, "Figure (this / peer)", "Ratio [95% CI]", "Pairs", "This", "Peer", "Goal", "Note");
     for (const Row& row : rows) {
-        std::printf("%-62s %-18s %10s %10s  %-19s %s\n", row.figure.c_str(), RatioText(row).c_str(),
+        std::printf(format, row.figure.c_str(), RatioText(row.ratio).c_str(), PairsText(row).c_str(),
                     Duration(row.mine).c_str(), Duration(row.peer).c_str(), row.goal.c_str(), row.note.c_str());
     }
-    std::printf("\nModules added (lower case):\n");
+    std::printf("\n\"at cap\": the series stopped at its time cap before this interval was within %.0f%% of the "
+                "ratio.\n\nModules added (lower case):\n",
+                kPrecision * 100);
     for (const Row& row : rows) {
         if (!row.modules.empty()) {
             std::printf("  %s:\n    %s\n", row.figure.c_str(), row.modules.c_str());
@@ -604,9 +709,12 @@ void WriteCsv(const std::vector<Row>& rows, const std::wstring& path)
         return out + "\"";
     };
     const auto number = [](double value) { return std::isnan(value) ? std::string() : Format("%.6g", value); };
-    std::string csv = "figure,ratio_median,ratio_min,ratio_max,this_median_s,peer_median_s,goal,note,modules\r\n";
+    std::string csv = "figure,ratio,ratio_ci95_low,ratio_ci95_high,pairs,stopped_at_cap,this_median_s,peer_median_s,"
+                      "goal,note,modules\r\n";
     for (const Row& row : rows) {
-        csv += text(row.figure) + "," + number(row.ratio) + "," + number(row.low) + "," + number(row.high) + "," +
+        const Interval& ratio = row.ratio;
+        csv += text(row.figure) + "," + number(ratio.estimate) + "," + number(ratio.low) + "," + number(ratio.high) +
+               "," + (ratio.pairs == 0 ? "," : std::to_string(ratio.pairs) + (row.capped ? ",yes" : ",no")) + "," +
                number(row.mine) + "," + number(row.peer) + "," + text(row.goal) + "," + text(row.note) + "," +
                text(row.modules) + "\r\n";
     }
