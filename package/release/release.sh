@@ -60,8 +60,8 @@ out_dir=$(cd "$out_dir" && pwd)
 stage=$(mktemp -d "$out_dir/.staging.XXXXXX")
 # The staging folder goes on every way out; a signal ends the run like an error.
 trap 'rm -rf "$stage"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'echo "$program: interrupted: $out_dir is as it was" >&2; exit 130' INT
+trap 'echo "$program: stopped: $out_dir is as it was" >&2; exit 143' TERM
 mkdir "$stage/driver" "$stage/work"
 log=$stage/work/log
 
