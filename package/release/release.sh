@@ -123,7 +123,7 @@ sign() {
         if [ -n "$timestamp_url" ] && grep -qi 'timestamp' "$log"; then
             fail "signing ${out##*/} failed: no time stamp from $timestamp_url"
         fi
-        fail "signing ${out##*/} failed: $(grep -v '^[0-9A-F]*:error:' "$log" | grep . | tail -n 1)"
+        fail "signing ${out##*/} failed: $(grep -v -e ':error:' -e '^Failed$' "$log" | grep . | tail -n 1)"
     fi
 }
 
