@@ -2,12 +2,15 @@
 #   make test   install what is missing, build, run the whole suite under Wine
 #   make demo   install what is missing, build, run the whole lifecycle once
 #               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default)
+#   make package  install what is missing, build, make the driver package in
+#               build/release (SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt
+#               [TIMESTAMP_URL=...] sign it; without SIGNING_CERT it is unsigned)
 BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench package clean
 
 all: build
 
@@ -31,6 +34,12 @@ demo: configure
 bench: configure
 	@cmake --build $(BUILD) -j$(JOBS) --target zorva_bench
 	@bench/run-bench.sh $(BUILD)
+
+# The signing settings reach the script through its environment; the password itself only
+# ever as the path of the file that holds it.
+package: build
+	@SIGNING_CERT="$(SIGNING_CERT)" SIGNING_PASS_FILE="$(SIGNING_PASS_FILE)" \
+		TIMESTAMP_URL="$(TIMESTAMP_URL)" package/release/release.sh $(BUILD) $(BUILD)/release
 
 clean:
 	rm -rf $(BUILD)
