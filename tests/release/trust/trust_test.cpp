@@ -201,32 +201,19 @@ Verdict VerifyThroughCatalog(const std::wstring& path)
     return VerifyTrust(data);
 }
 
-class CatalogHandle {
-public:
-    CatalogHandle()
-        : handle_(CryptCATOpen(const_cast<wchar_t*>(kCatalog.c_str()), CRYPTCAT_OPEN_EXISTING, 0, 0, 0))
-    {
-    }
-    ~CatalogHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CryptCATClose(handle_);
-        }
-    }
-    CatalogHandle(const CatalogHandle&) = delete;
-    CatalogHandle& operator=(const CatalogHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
+struct CatalogTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type catalog) { CryptCATClose(catalog); }
 };
 
 // The hash tags of the catalog's members. (Wine 8.0's CryptCATGetMemberInfo finds no
 // member by its tag; enumerating them works.)
 std::set<std::wstring> MemberTags()
 {
-    const CatalogHandle catalog;
-    if (catalog.get() == INVALID_HANDLE_VALUE) {
+    const zorva::UniqueResource<CatalogTraits> catalog(
+        CryptCATOpen(const_cast<wchar_t*>(kCatalog.c_str()), CRYPTCAT_OPEN_EXISTING, 0, 0, 0));
+    if (!catalog) {
         throw std::runtime_error("CryptCATOpen failed: " + std::to_string(GetLastError()));
     }
     std::set<std::wstring> tags;
