@@ -3,7 +3,8 @@
 # step by step: the device is installed through SetupAPI, the plug-in trees its co-installer
 # writes are shown, the three verbs are run against a simulated appliance, the UI language
 # is switched and the driver installed again, a second unit comes and goes while the verbs
-# stay, and the last unit is removed.
+# stay, and the last unit is removed. Last, the package is signed with a throw-away
+# certificate and installed and removed once more, catalog included.
 #
 #   demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
 #
@@ -59,7 +60,7 @@ step_number=0
 step() {
     step_number=$((step_number + 1))
     current="$*"
-    printf '\n%s[%d/8] %s%s\n' "$bold" "$step_number" "$*" "$plain"
+    printf '\n%s[%d/9] %s%s\n' "$bold" "$step_number" "$*" "$plain"
 }
 say() { printf '    %s\n' "$*"; }
 
@@ -95,7 +96,7 @@ say "System32 holds no ZORVA_KT2HX_2_2_0.dll yet."
 step "The simulated appliance comes online"
 in_prefix en_US "$driver" appliance
 
-step "Plugging it in: Windows installs the driver package through SetupAPI (UI language en_US)"
+step "Plugging it in: Windows installs the driver package through SetupAPI (UI language en_US; unsigned: no catalog)"
 in_prefix en_US "$installer" install "$(windows_path "$inf")" "$hardware_id"
 
 step "What the co-installer wrote for the Network folder"
@@ -119,6 +120,40 @@ in_prefix en_US "$installer" remove "$hardware_id" "$second"
 in_prefix "$language" "$driver" trees "$tag"
 
 step "Unplugging the last unit: Windows removes the device"
+in_prefix en_US "$installer" remove "$hardware_id"
+in_prefix en_US "$driver" no-trees
+
+step "The signed release: a vendor signs the package, Windows installs it with its catalog"
+vendor=$build/demo/vendor
+rm -rf "$vendor" && mkdir -p "$vendor"
+# A throw-away self-signed code-signing certificate stands for the vendor's.
+head -c 24 /dev/urandom | base64 >"$vendor/pass.txt"
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Zorva Demo Vendor" \
+    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+    -keyout "$vendor/key.pem" -out "$vendor/cert.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$vendor/key.pem" -in "$vendor/cert.pem" \
+    -passout "file:$vendor/pass.txt" -out "$vendor/vendor.p12"
+SIGNING_CERT=$vendor/vendor.p12 SIGNING_PASS_FILE=$vendor/pass.txt \
+    "$root/package/release/release.sh" "$build" "$build/demo/release" 2>&1 | sed 's/^/    /'
+signed=$build/demo/release/driver
+# Removing the device left the unsigned library in System32; the signed one replaces it.
+rm -f "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"
+in_prefix en_US "$installer" install "$(windows_path "$signed/zorva_kt2hx.inf")" "$hardware_id"
+if ! cmp -s "$signed/ZORVA_KT2HX-x64.dll" "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"; then
+    say "NOT OK: System32 does not hold the signed library"
+    exit 1
+fi
+say "System32 holds the signed library."
+found=no
+while IFS= read -r catalog; do
+    if cmp -s "$catalog" "$signed/zorva_kt2hx.cat"; then found=$catalog; fi
+done < <(find "$prefix/drive_c/windows/system32/catroot" -iname '*.cat')
+if [ "$found" = no ]; then
+    say "NOT OK: the package's catalog is not among the system's catalogs"
+    exit 1
+fi
+say "The package's catalog is among the system's catalogs: ${found#"$prefix/drive_c/"}"
+in_prefix en_US "$driver" trees EN-US
 in_prefix en_US "$installer" remove "$hardware_id"
 in_prefix en_US "$driver" no-trees
 

@@ -51,10 +51,17 @@ const std::wstring& PackageInf()
     return path;
 }
 
-// The library as the package ships it, next to its INF.
-std::wstring PackagedDll()
+// The library as a package ships it, next to its INF.
+std::wstring PackagedDll(const std::wstring& inf = PackageInf())
 {
-    return PackageInf().substr(0, PackageInf().find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
+    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
+}
+
+// The signed release of the package: the signed library and the catalog beside the INF.
+const std::wstring& SignedPackageInf()
+{
+    static const std::wstring path = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
+    return path;
 }
 
 struct InstallerRun {
@@ -98,9 +105,10 @@ InstallerRun RunInstaller(const std::wstring& arguments)
     return run;
 }
 
-std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId = kHardwareId)
+std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId = kHardwareId,
+                              const std::wstring& inf = PackageInf())
 {
-    return std::wstring(command) + L" \"" + PackageInf() + L"\" " + hardwareId;
+    return std::wstring(command) + L" \"" + inf + L"\" " + hardwareId;
 }
 
 // The whole content of a file; empty when it cannot be read.
@@ -457,6 +465,64 @@ TEST_F(DeviceRemoval, RemovingTheLastUnitDeletesBothTrees)
 TEST_F(DeviceRemoval, LeavesNoDeviceWithTheHardwareId)
 {
     EXPECT_TRUE(ApplianceDevices().empty()) << Output();
+}
+
+// After the steps: the signed package, catalog included, installed on a new device, the way
+// a release ships it, and removed again.
+class SignedPackageInstall : public testing::Test {
+protected:
+    // As in step 1, the package, not the suite's setup, must put the library into System32.
+    static void SetUpTestSuite()
+    {
+        DeleteFileW(kInstalledDll);
+        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
+        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, SignedPackageInf()));
+    }
+
+    // The other tests load the build's own library from System32.
+    static void TearDownTestSuite()
+    {
+        RunInstaller(std::wstring(L"remove ") + kHardwareId);
+        CopyFileW(PackagedDll().c_str(), kInstalledDll, FALSE);
+    }
+
+    static InstallerRun run_;
+};
+
+InstallerRun SignedPackageInstall::run_;
+
+TEST_F(SignedPackageInstall, InstallerReportsSuccess)
+{
+    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
+}
+
+TEST_F(SignedPackageInstall, CopiesTheSignedLibraryIntoSystem32)
+{
+    const std::vector<char> installed = FileBytes(kInstalledDll);
+    ASSERT_FALSE(installed.empty()) << run_.output;
+    EXPECT_TRUE(installed == FileBytes(PackagedDll(SignedPackageInf()))) << "System32 holds another file";
+}
+
+TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
+{
+    const std::wstring folder = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
+    const std::vector<char> catalog =
+        FileBytes(SignedPackageInf().substr(0, SignedPackageInf().find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
+    ASSERT_FALSE(catalog.empty());
+    bool found = false;
+    WIN32_FIND_DATAW entry;
+    const zorva::UniqueFindHandle search(FindFirstFileW((folder + L"*.cat").c_str(), &entry));
+    for (bool more = static_cast<bool>(search); more && !found; more = FindNextFileW(search.get(), &entry)) {
+        found = FileBytes(folder + entry.cFileName) == catalog;
+    }
+    EXPECT_TRUE(found) << run_.output;
+}
+
+TEST_F(SignedPackageInstall, SignedLibraryWritesTheDeviceTypeTree)
+{
+    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
+              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
+        << run_.output;
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 
 #include <windows.h>
 
+#include <imagehlp.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +88,51 @@ TEST_F(DllImage, ImportsOnlyWhatBothHalvesNeed)
         imported.insert(Lower(At<char>(entry->Name)));
     }
     EXPECT_EQ(imported, expected);
+}
+
+// What a release image carries: address-space layout randomisation with a 64-bit base,
+// data that is never executable.
+TEST_F(DllImage, IsRelocatableAnywhereAndNeverRunsData)
+{
+    const WORD characteristics = Headers()->OptionalHeader.DllCharacteristics;
+    for (const WORD flag : {WORD{IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE}, WORD{IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA},
+                            WORD{IMAGE_DLLCHARACTERISTICS_NX_COMPAT}}) {
+        EXPECT_EQ(characteristics & flag, flag) << std::hex << flag;
+    }
+}
+
+// The stack protector's failure routine comes from libssp, which the linker adds only when
+// compiled code checks a canary: a DLL built without the protector lacks it.
+TEST_F(DllImage, CarriesTheStackProtectorRuntime)
+{
+    const auto* sections = IMAGE_FIRST_SECTION(Headers());
+    const char message[] = "*** stack smashing detected ***";
+    bool found = false;
+    for (WORD i = 0; i < Headers()->FileHeader.NumberOfSections && !found; ++i) {
+        const char* begin = At<char>(sections[i].VirtualAddress);
+        const char* end = begin + std::min(sections[i].Misc.VirtualSize, sections[i].SizeOfRawData);
+        found = std::search(begin, end, message, message + std::strlen(message)) != end;
+    }
+    EXPECT_TRUE(found);
+}
+
+// Two builds of one commit give the same bytes: the timestamps are the commit's time, not
+// the clock's, and the checksum is the one the file's content gives.
+TEST_F(DllImage, TimestampsAreTheSourceDateAndTheChecksumMatchesTheFile)
+{
+    const DWORD sourceDate = ZORVA_SOURCE_DATE_EPOCH;
+    EXPECT_EQ(Headers()->FileHeader.TimeDateStamp, sourceDate);
+    const auto* exports = At<IMAGE_EXPORT_DIRECTORY>(Directory(IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress);
+    EXPECT_EQ(exports->TimeDateStamp, sourceDate);
+
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(GetSystemDirectoryW(path, MAX_PATH), 0u);
+    const std::wstring file = std::wstring(path) + L"\\" + zorva_test::kInstalledDllName;
+    DWORD stored = 0;
+    DWORD computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(file.c_str(), &stored, &computed), CHECKSUM_SUCCESS);
+    EXPECT_NE(stored, 0u);
+    EXPECT_EQ(stored, computed);
 }
 
 // The icon group resource's directory entry: 14 bytes, packed on 2-byte boundaries.
