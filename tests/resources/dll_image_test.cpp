@@ -101,19 +101,28 @@ TEST_F(DllImage, IsRelocatableAnywhereAndNeverRunsData)
     }
 }
 
-// The stack protector's failure routine comes from libssp, which the linker adds only when
-// compiled code checks a canary: a DLL built without the protector lacks it.
-TEST_F(DllImage, CarriesTheStackProtectorRuntime)
+// A broken stack canary ends the process through the fast-fail interrupt (mov ecx, 2;
+// int 29h), which the linker keeps only when compiled code checks a canary: a DLL built
+// without the protector lacks it. And seeding the canary loads no cryptographic provider.
+TEST_F(DllImage, EndsAtABrokenStackCanaryAndSeedsItWithoutCryptoApi)
 {
     const auto* sections = IMAGE_FIRST_SECTION(Headers());
-    const char message[] = "*** stack smashing detected ***";
+    const unsigned char fastFail[] = {0xB9, FAST_FAIL_STACK_COOKIE_CHECK_FAILURE, 0, 0, 0, 0xCD, 0x29};
     bool found = false;
     for (WORD i = 0; i < Headers()->FileHeader.NumberOfSections && !found; ++i) {
-        const char* begin = At<char>(sections[i].VirtualAddress);
-        const char* end = begin + std::min(sections[i].Misc.VirtualSize, sections[i].SizeOfRawData);
-        found = std::search(begin, end, message, message + std::strlen(message)) != end;
+        const auto* begin = At<unsigned char>(sections[i].VirtualAddress);
+        const auto* end = begin + std::min(sections[i].Misc.VirtualSize, sections[i].SizeOfRawData);
+        found = std::search(begin, end, std::begin(fastFail), std::end(fastFail)) != end;
     }
     EXPECT_TRUE(found);
+    for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
+         entry->Name != 0; ++entry) {
+        for (const auto* thunk = At<IMAGE_THUNK_DATA64>(entry->OriginalFirstThunk); thunk->u1.AddressOfData != 0;
+             ++thunk) {
+            const char* name = At<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(thunk->u1.AddressOfData))->Name;
+            EXPECT_NE(std::strncmp(name, "Crypt", 5), 0) << name;
+        }
+    }
 }
 
 // Two builds of one commit give the same bytes: the timestamps are the commit's time, not
