@@ -169,6 +169,33 @@ LC_ALL=C sort -o "$work/members" "$work/members"
 
 listid=$({ cut -d' ' -f1 "$work/members"; echo "$utctime"; } | sha256_hex | cut -c1-32)
 
+# The sections of an attribute: its type and a set of one value, the SEQUENCE whose fields
+# the caller writes next, under the section "$1_value".
+attribute() { # section oid
+    cat <<EOF
+
+[$1]
+type = OID:$2
+values = SET:$1_values
+
+[$1_values]
+value = SEQUENCE:$1_value
+
+[$1_value]
+EOF
+}
+
+# A name-value attribute (CAT_NAMEVALUE_OBJID) as MakeCat writes them: the name, the flags
+# and the value as UTF-16LE with its NUL.
+name_value_attribute() { # section name value
+    attribute "$1" 1.3.6.1.4.1.311.12.2.1
+    cat <<EOF
+name = BMPSTRING:$2
+flags = INTEGER:0x10010001
+value = FORMAT:HEX,OCTETSTRING:$(utf16le_hex "$3")
+EOF
+}
+
 conf=$work/catalog.cnf
 {
     cat <<EOF
@@ -252,50 +279,16 @@ file = SEQUENCE:m${n}_file
 os = SEQUENCE:m${n}_os
 member_info = SEQUENCE:m${n}_member_info
 indirect_data = SEQUENCE:m${n}_indirect_data
-
-[m${n}_file]
-type = OID:1.3.6.1.4.1.311.12.2.1
-values = SET:m${n}_file_values
-
-[m${n}_file_values]
-value = SEQUENCE:m${n}_file_value
-
-[m${n}_file_value]
-name = BMPSTRING:File
-flags = INTEGER:0x10010001
-value = FORMAT:HEX,OCTETSTRING:$(utf16le_hex "$name")
-
-[m${n}_os]
-type = OID:1.3.6.1.4.1.311.12.2.1
-values = SET:m${n}_os_values
-
-[m${n}_os_values]
-value = SEQUENCE:m${n}_os_value
-
-[m${n}_os_value]
-name = BMPSTRING:OSAttr
-flags = INTEGER:0x10010001
-value = FORMAT:HEX,OCTETSTRING:$(utf16le_hex 2:10.0)
-
-[m${n}_member_info]
-type = OID:1.3.6.1.4.1.311.12.2.2
-values = SET:m${n}_member_info_values
-
-[m${n}_member_info_values]
-value = SEQUENCE:m${n}_member_info_value
-
-[m${n}_member_info_value]
+EOF
+        name_value_attribute "m${n}_file" File "$name"
+        name_value_attribute "m${n}_os" OSAttr 2:10.0
+        attribute "m${n}_member_info" 1.3.6.1.4.1.311.12.2.2
+        cat <<EOF
 subject = BMPSTRING:$sip
 cert_version = INTEGER:512
-
-[m${n}_indirect_data]
-type = OID:1.3.6.1.4.1.311.2.1.4
-values = SET:m${n}_indirect_data_values
-
-[m${n}_indirect_data_values]
-value = SEQUENCE:m${n}_indirect_data_value
-
-[m${n}_indirect_data_value]
+EOF
+        attribute "m${n}_indirect_data" 1.3.6.1.4.1.311.2.1.4
+        cat <<EOF
 data = SEQUENCE:m${n}_data
 message_digest = SEQUENCE:m${n}_digest
 
