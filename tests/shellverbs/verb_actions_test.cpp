@@ -105,11 +105,6 @@ struct LengthCase {
     bool fits;
 };
 
-std::ostream& operator<<(std::ostream& out, const LengthCase& c)
-{
-    return out << c.name;
-}
-
 // "\\" + host + "\Public" and its terminator in 260 units: 250 characters fit.
 const LengthCase kLengthCases[] = {
     {"Host250Fits", 250, true},
@@ -145,11 +140,6 @@ struct AnswerCase {
     DWORD answer;
     HRESULT result;
 };
-
-std::ostream& operator<<(std::ostream& out, const AnswerCase& c)
-{
-    return out << c.name;
-}
 
 const AnswerCase kAnswerCases[] = {
     {"Success", WN_SUCCESS, S_OK},

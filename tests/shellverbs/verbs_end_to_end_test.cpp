@@ -45,11 +45,6 @@ const char* VerbName(Verb verb)
     }
 }
 
-std::ostream& operator<<(std::ostream& out, Verb verb)
-{
-    return out << VerbName(verb);
-}
-
 class Verbs : public testing::Test {
 protected:
     // The plug-in keys, written by the co-installer itself for each group of tests and put
@@ -111,11 +106,6 @@ struct HostCase {
     std::wstring descriptionUrl;
     std::wstring host;
 };
-
-std::ostream& operator<<(std::ostream& out, const HostCase& c)
-{
-    return out << c.name;
-}
 
 // Wine's shell opens "\\host" only for hosts of up to 253 characters.
 const HostCase kOpenCases[] = {
@@ -191,11 +181,6 @@ struct AnswerCase {
     DWORD answer;
 };
 
-std::ostream& operator<<(std::ostream& out, const AnswerCase& c)
-{
-    return out << c.name;
-}
-
 // A null local name would make Wine walk the drive letters on WN_ALREADY_CONNECTED, one
 // request per letter.
 const AnswerCase kAnswerCases[] = {
@@ -236,11 +221,6 @@ struct DownloadCase {
     const char* name;
     const wchar_t* argument;
 };
-
-std::ostream& operator<<(std::ostream& out, const DownloadCase& c)
-{
-    return out << c.name;
-}
 
 const DownloadCase kDownloadCases[] = {
     {"EmptyArgument", L""},
@@ -293,11 +273,6 @@ struct NoUdnCase {
     const wchar_t* argument;
 };
 
-std::ostream& operator<<(std::ostream& out, const NoUdnCase& c)
-{
-    return out << c.name;
-}
-
 const NoUdnCase kNoUdnCases[] = {
     {"OpenEmpty", Verb::Open, L""},
     {"OpenUpperCase", Verb::Open, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
@@ -331,11 +306,6 @@ struct UdnCase {
     std::wstring argument;
     std::wstring udn;  // what the finder must be asked for
 };
-
-std::ostream& operator<<(std::ostream& out, const UdnCase& c)
-{
-    return out << c.name;
-}
 
 // The command line is wide; rundll32 converts the tail to the ANSI code page (1252 here)
 // and the verb converts it back.
@@ -398,21 +368,17 @@ const FailureCase kFailureCases[] = {
 };
 
 struct FailureRun {
+    std::string name;  // the verb and the failure, "OpenFinderMissing"
     Verb verb;
     FailureCase failure;
 };
-
-std::ostream& operator<<(std::ostream& out, const FailureRun& run)
-{
-    return out << VerbName(run.verb) << run.failure.name;
-}
 
 std::vector<FailureRun> FailureRuns()
 {
     std::vector<FailureRun> runs;
     for (Verb verb : {Verb::Open, Verb::Mount}) {
         for (const FailureCase& failure : kFailureCases) {
-            runs.push_back({verb, failure});
+            runs.push_back({VerbName(verb) + std::string(failure.name), verb, failure});
         }
     }
     return runs;
@@ -431,7 +397,7 @@ protected:
     const FailureObservation& RunFailing()
     {
         static std::map<std::string, FailureObservation> observed;
-        const std::string key = std::string(VerbName(GetParam().verb)) + GetParam().failure.name;
+        const std::string& key = GetParam().name;
         const auto done = observed.find(key);
         if (done != observed.end()) {
             return done->second;
@@ -476,9 +442,6 @@ TEST_P(FailedLookup, NoFinderObjectIsLeftAlive)
     EXPECT_EQ(run.finder.liveObjects, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, FailedLookup, testing::ValuesIn(FailureRuns()),
-                         [](const testing::TestParamInfo<FailureRun>& info) {
-                             return std::string(VerbName(info.param.verb)) + info.param.failure.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Steps, FailedLookup, testing::ValuesIn(FailureRuns()), zorva_test::CaseName());
 
 }  // namespace
