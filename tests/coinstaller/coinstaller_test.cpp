@@ -38,11 +38,6 @@ const EntryCase kEntryCases[] = {
 
 const std::wstring kOmpCommandPath = kHardwareIdentityPath + L"\\shell\\Open Media Player\\command";
 
-std::string DescribeKey(const std::wstring& path)
-{
-    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, path));
-}
-
 BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W)
 {
     SetLastError(ERROR_INVALID_USER_BUFFER);
@@ -52,11 +47,6 @@ BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W
 LSTATUS WINAPI RefusedQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
 {
     return ERROR_ACCESS_DENIED;
-}
-
-LANGID WINAPI GermanUiLanguage()
-{
-    return MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
 }
 
 // The calls a request made, but for the delay-loading of SetupAPI.
@@ -99,8 +89,7 @@ protected:
 
     void ExpectTreesAsRegistered(const wchar_t* tag = L"EN-US")
     {
-        EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(ExpectedHardwareIdentityTree()));
-        EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(tag))));
+        EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(tag));
     }
 
     // Keys and values nobody registered, at every depth of both trees: a verb key of another
@@ -187,7 +176,7 @@ TEST_P(CoInstallerRequests, ReinstallAfterALanguageChangeLeavesOnlyTheNewCaption
 {
     {
         PlatformRecorder german(dll_.Module());
-        german.Replace("GetSystemDefaultUILanguage", &GermanUiLanguage);
+        PlaySystemUiLanguage(german, MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
         InstallInterfaces();
         ASSERT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"DE-DE"))));
     }

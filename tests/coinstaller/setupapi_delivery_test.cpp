@@ -40,10 +40,7 @@ TEST_P(CoInstallerThroughSetupApi, InstallInterfacesWritesBothTrees)
 {
     Send(DIF_INSTALLINTERFACES);
 
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
-              DescribeTree(ExpectedHardwareIdentityTree()));
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))));
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 TEST_P(CoInstallerThroughSetupApi, RemoveDeletesBothTrees)

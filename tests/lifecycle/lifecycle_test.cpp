@@ -10,6 +10,7 @@
 #include "common/unique_resource.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
+#include "support/files.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
 #include "support/standins_control.h"
@@ -33,17 +34,6 @@ namespace {
 
 using zorva_demo::kHardwareId;
 constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\ZORVA_KT2HX_2_2_0.dll";
-
-// A Unix path of the build tree as Windows programs see it: drive Z: is the Unix root in
-// every new prefix.
-std::wstring WindowsPath(const std::string& unixPath)
-{
-    std::wstring path(unixPath.size(), L'\0');
-    path.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, unixPath.data(), static_cast<int>(unixPath.size()),
-                                                        &path[0], static_cast<int>(path.size()))));
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return L"Z:" + path;
-}
 
 const std::wstring& PackageInf()
 {
@@ -109,23 +99,6 @@ std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId 
                               const std::wstring& inf = PackageInf())
 {
     return std::wstring(command) + L" \"" + inf + L"\" " + hardwareId;
-}
-
-// The whole content of a file; empty when it cannot be read.
-std::vector<char> FileBytes(const std::wstring& path)
-{
-    const zorva::UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::vector<char> bytes;
-    if (!file) {
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + read);
-    }
-    return bytes;
 }
 
 struct Device {
@@ -228,7 +201,7 @@ TEST_F(PackageInstall, InstallerReportsSuccess)
 
 TEST_F(PackageInstall, CopiesTheLibraryIntoSystem32UnderItsInstalledName)
 {
-    const std::vector<char> installed = FileBytes(kInstalledDll);
+    const std::vector<BYTE> installed = FileBytes(kInstalledDll);
     ASSERT_FALSE(installed.empty()) << "no ZORVA_KT2HX_2_2_0.dll in System32\n" << run_.output;
     EXPECT_TRUE(installed == FileBytes(PackagedDll())) << "System32 holds another file than the package's library";
 }
@@ -240,18 +213,9 @@ TEST_F(PackageInstall, RegistersTheLibraryAsTheCoInstallerOfOneNewDevice)
     EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{L"ZORVA_KT2HX_2_2_0.dll,CoDeviceInstall"});
 }
 
-TEST_F(PackageInstall, WritesTheHardwareIdentityTree)
+TEST_F(PackageInstall, WritesBothTreesWithEnglishCaptions)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
-              DescribeTree(ExpectedHardwareIdentityTree()))
-        << run_.output;
-}
-
-TEST_F(PackageInstall, WritesTheDeviceTypeTreeWithEnglishCaptions)
-{
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
-        << run_.output;
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US")) << run_.output;
 }
 
 // Drops a drive connection that a test made, however the test ends.
@@ -329,27 +293,13 @@ TEST_F(DriverUpdateInJapanese, InstallerReportsSuccess)
 
 TEST_F(DriverUpdateInJapanese, RewritesTheDeviceTypeTreeWithJapaneseCaptionsOnly)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"JA-JP"))))
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"JA-JP"))))
         << run_.output;
 }
 
 TEST_F(DriverUpdateInJapanese, LeavesTheHardwareIdentityTreeAsItWas)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
-              DescribeTree(hardwareIdentityBefore_));
-}
-
-std::string BothTrees()
-{
-    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) + "\n" +
-           DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath));
-}
-
-std::string BothTreesAsRegistered()
-{
-    return DescribeTree(ExpectedHardwareIdentityTree()) + "\n" +
-           DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US")));
+    EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(hardwareIdentityBefore_));
 }
 
 // A request without a device information set or element, as SetupAPI may make it.
@@ -403,14 +353,14 @@ protected:
             const auto same = [&device](const Device& old) { return old.instanceId == device.instanceId; };
             second = std::none_of(before.begin(), before.end(), same) ? device.instanceId : second;
         }
-        treesWithTwoUnits_ = BothTrees();
+        treesWithTwoUnits_ = DescribePlugInTrees();
         runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId + L" " + second));
-        treesWithOneUnit_ = BothTrees();
+        treesWithOneUnit_ = DescribePlugInTrees();
 
         CallCoInstaller(DIF_REMOVE);
-        treesAfterRemovalWithoutElement_ = BothTrees();
+        treesAfterRemovalWithoutElement_ = DescribePlugInTrees();
         CallCoInstaller(DIF_INSTALLINTERFACES);
-        treesBeforeLastRemoval_ = BothTrees();
+        treesBeforeLastRemoval_ = DescribePlugInTrees();
         runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId));
     }
 
@@ -446,7 +396,7 @@ TEST_F(DeviceRemoval, InstallerReportsSuccess)
 
 TEST_F(DeviceRemoval, RemovingOneOfTwoUnitsKeepsBothTrees)
 {
-    EXPECT_EQ(treesWithTwoUnits_, BothTreesAsRegistered()) << Output();
+    EXPECT_EQ(treesWithTwoUnits_, DescribeRegisteredTrees(L"EN-US")) << Output();
     EXPECT_EQ(treesWithOneUnit_, treesWithTwoUnits_) << Output();
 }
 
@@ -457,7 +407,7 @@ TEST_F(DeviceRemoval, RemovalWithoutADeviceElementDeletesBothTreesBesideAnInstal
 
 TEST_F(DeviceRemoval, RemovingTheLastUnitDeletesBothTrees)
 {
-    ASSERT_EQ(treesBeforeLastRemoval_, BothTreesAsRegistered());
+    ASSERT_EQ(treesBeforeLastRemoval_, DescribeRegisteredTrees(L"EN-US"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) << Output();
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath)) << Output();
 }
@@ -498,7 +448,7 @@ TEST_F(SignedPackageInstall, InstallerReportsSuccess)
 
 TEST_F(SignedPackageInstall, CopiesTheSignedLibraryIntoSystem32)
 {
-    const std::vector<char> installed = FileBytes(kInstalledDll);
+    const std::vector<BYTE> installed = FileBytes(kInstalledDll);
     ASSERT_FALSE(installed.empty()) << run_.output;
     EXPECT_TRUE(installed == FileBytes(PackagedDll(SignedPackageInf()))) << "System32 holds another file";
 }
@@ -506,7 +456,7 @@ TEST_F(SignedPackageInstall, CopiesTheSignedLibraryIntoSystem32)
 TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
 {
     const std::wstring folder = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
-    const std::vector<char> catalog =
+    const std::vector<BYTE> catalog =
         FileBytes(SignedPackageInf().substr(0, SignedPackageInf().find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
     ASSERT_FALSE(catalog.empty());
     bool found = false;
@@ -520,8 +470,7 @@ TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
 
 TEST_F(SignedPackageInstall, SignedLibraryWritesTheDeviceTypeTree)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
         << run_.output;
 }
 

@@ -68,10 +68,7 @@ TEST_F(LocalizedRegistration, InterfaceInstallWritesTheCaptionsOfTheSystemUiLang
     const DWORD result = dll_.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context);
 
     EXPECT_EQ(result, static_cast<DWORD>(NO_ERROR));
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
-              DescribeTree(ExpectedHardwareIdentityTree()));
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(run->tag))));
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(run->tag));
 }
 
 }  // namespace
