@@ -87,11 +87,6 @@ protected:
 
     void InstallInterfaces() { ASSERT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR)); }
 
-    void ExpectTreesAsRegistered(const wchar_t* tag = L"EN-US")
-    {
-        EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(tag));
-    }
-
     // Keys and values nobody registered, at every depth of both trees: a verb key of another
     // language among them.
     void AddForeignContent()
@@ -123,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(EntryPoints, CoInstallerRequests, testing::ValuesIn(kEn
 TEST_P(CoInstallerRequests, InstallInterfacesWritesBothTreesExactly)
 {
     EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-    ExpectTreesAsRegistered();
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 // Every write as designed: each key created with no class, options 0 and KEY_SET_VALUE
@@ -182,7 +177,7 @@ TEST_P(CoInstallerRequests, ReinstallAfterALanguageChangeLeavesOnlyTheNewCaption
     }
 
     EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-    ExpectTreesAsRegistered(L"EN-US");
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 TEST_P(CoInstallerRequests, ReinstallRemovesForeignKeysAndValuesAtAnyDepth)
@@ -191,7 +186,7 @@ TEST_P(CoInstallerRequests, ReinstallRemovesForeignKeysAndValuesAtAnyDepth)
     AddForeignContent();
 
     EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-    ExpectTreesAsRegistered();
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 TEST_P(CoInstallerRequests, InstallAndRemoveLeaveEverythingBesideTheTwoTreesAlone)
@@ -354,7 +349,7 @@ TEST_P(CoInstallerRequests, RemoveLooksForOtherUnitsAmongAllDevicesOfTheElements
     EXPECT_EQ(Request(DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
     EXPECT_EQ(testing::PrintToString(recorder.Texts({"SetupDiGetClassDevsW"})),
               "{ \"SetupDiGetClassDevsW({6A5C1D3E-2F4B-4C8D-9E01-5A7B3C2D1E0F}, null, null, 0x0) = #\" }");
-    ExpectTreesAsRegistered();
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 // --- DIF_NEWDEVICEWIZARD_FINISHINSTALL --------------------------------------------------

@@ -154,22 +154,15 @@ void RunSweep(const std::string& name, const Sweep& sweep)
 // The position (from 1) of the first call of `function`; past the end when there is none.
 size_t Position(const std::vector<PlatformCall>& calls, const std::string& function)
 {
-    for (size_t i = 0; i < calls.size(); ++i) {
-        if (calls[i].function == function) {
-            return i + 1;
-        }
-    }
-    return calls.size() + 1;
+    const auto call =
+        std::find_if(calls.begin(), calls.end(), [&](const PlatformCall& c) { return c.function == function; });
+    return static_cast<size_t>(call - calls.begin()) + 1;
 }
 
 bool Performed(const std::vector<PlatformCall>& calls, const std::string& function)
 {
-    for (const PlatformCall& call : calls) {
-        if (call.function == function && !call.injected) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(calls.begin(), calls.end(),
+                       [&](const PlatformCall& call) { return call.function == function && !call.injected; });
 }
 
 // --- The co-installer -----------------------------------------------------------------------
