@@ -5,9 +5,10 @@
 // started by the shell for a folder or URL, the provider gets the connection request.
 
 #include "common/unique_resource.h"
+#include "demo/appliance.h"
+#include "demo/network_folder.h"
 #include "support/case_name.h"
 #include "support/plugin_trees.h"
-#include "support/processes.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
@@ -65,33 +66,16 @@ protected:
         ResetStandins();
     }
 
-    // The verb's command line as the co-installer registered it (English captions).
-    static std::wstring RegisteredCommand(Verb verb)
-    {
-        const CaptionRow& captions = CaptionRowFor(L"EN-US");
-        const Caption& caption =
-            verb == Verb::Open ? captions.open : verb == Verb::Mount ? captions.mount : captions.download;
-        const std::wstring path = kDeviceTypePath + L"\\shell\\" + caption.str() + L"\\command";
-        const RegTree tree = SnapshotTree(HKEY_CLASSES_ROOT, path);
-        const auto key = tree.find(L"");
-        if (key == tree.end() || key->second.count(L"") == 0) {
-            throw std::runtime_error(std::string("no registered command for ") + VerbName(verb));
-        }
-        const std::wstring text = CodeUnits(key->second.at(L""));
-        return text.substr(0, text.find(L'\0'));
-    }
-
-    // Runs the verb as the shell does, with `argument` in place of %1, and waits for it and
-    // what it started. (rundll32 exits 0 whatever happens: only the effects tell.)
+    // Runs the registered verb as the Network folder does, with `argument` in place of %1,
+    // and waits for it and what it started. (rundll32 exits 0 whatever happens: only the
+    // effects tell.)
     static void RunVerb(Verb verb, const std::wstring& argument)
     {
-        std::wstring command = RegisteredCommand(verb);
-        const size_t placeholder = command.find(L"%1");
-        if (placeholder == std::wstring::npos) {
-            throw std::runtime_error("the registered command has no %1");
-        }
-        command.replace(placeholder, 2, argument);
-        static_cast<void>(RunAndWait(command));
+        const wchar_t* entry = verb == Verb::Open    ? L"ShellCommandOpen"
+                               : verb == Verb::Mount ? L"ShellCommandMount"
+                                                     : L"ShellCommandInstall";
+        const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
+        static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, entry), argument));
     }
 
     static std::unique_ptr<RegistryGuard> plugIns_;
