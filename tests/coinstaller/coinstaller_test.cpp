@@ -1,6 +1,7 @@
 // The co-installer's requests, called directly through the DLL's exports the way SetupAPI
 // calls a co-installer. Every test runs for both exports and for both kinds of call (a
-// first call and a post-processing call), which must all behave alike.
+// first call and a post-processing call), which must all behave alike. The last few come
+// through SetupAPI instead.
 
 #include "test_device.h"
 #include "support/case_name.h"
@@ -432,6 +433,61 @@ TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
     }
     EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(plugInsBefore));
     EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(paramsBefore));
+}
+
+// --- Delivered through SetupAPI -------------------------------------------------------
+//
+// The requests reach the library the way Windows delivers them: SetupAPI loads the DLL
+// named in the device's CoInstallers32 value from System32 and calls the entry named there
+// from SetupDiCallClassInstaller. (Wine's own default actions then run too, and mostly fail
+// for lack of a driver, so their results are not what these tests look at.)
+
+class CoInstallerThroughSetupApi : public testing::TestWithParam<EntryCase> {
+protected:
+    void SetUp() override
+    {
+        DeleteTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath);
+        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
+        const std::string entry = GetParam().entry;
+        device_.RegisterCoInstaller(std::wstring(entry.begin(), entry.end()));
+    }
+
+    void Send(DI_FUNCTION code) { SetupDiCallClassInstaller(code, device_.Set(), device_.Data()); }
+
+    RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
+    DeviceRegistryGuard deviceRegistry_;
+    TestDevice device_{true};
+};
+
+// SetupAPI makes first calls only.
+INSTANTIATE_TEST_SUITE_P(EntryPoints, CoInstallerThroughSetupApi, testing::Values(kEntryCases[0], kEntryCases[2]),
+                         zorva_test::CaseName());
+
+TEST_P(CoInstallerThroughSetupApi, InstallInterfacesWritesBothTrees)
+{
+    Send(DIF_INSTALLINTERFACES);
+
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
+}
+
+TEST_P(CoInstallerThroughSetupApi, RemoveDeletesBothTrees)
+{
+    Send(DIF_INSTALLINTERFACES);
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath));
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+
+    Send(DIF_REMOVE);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+}
+
+TEST_P(CoInstallerThroughSetupApi, FinishInstallAsksForTheFinishInstallAction)
+{
+    SP_DEVINSTALL_PARAMS_W expected = device_.SetDistinctiveParams(0);
+    expected.FlagsEx |= kDiFlagsExFinishInstallAction;
+
+    Send(DIF_NEWDEVICEWIZARD_FINISHINSTALL);
+    EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(expected));
 }
 
 }  // namespace

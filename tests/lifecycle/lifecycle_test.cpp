@@ -189,10 +189,8 @@ protected:
         }
     }
 
-    static InstallerRun run_;
+    inline static InstallerRun run_;
 };
-
-InstallerRun PackageInstall::run_;
 
 TEST_F(PackageInstall, InstallerReportsSuccess)
 {
@@ -279,12 +277,9 @@ protected:
         run_ = RunInstaller(InstallArguments(L"update"));
     }
 
-    static InstallerRun run_;
-    static RegTree hardwareIdentityBefore_;
+    inline static InstallerRun run_;
+    inline static RegTree hardwareIdentityBefore_;
 };
-
-InstallerRun DriverUpdateInJapanese::run_;
-RegTree DriverUpdateInJapanese::hardwareIdentityBefore_;
 
 TEST_F(DriverUpdateInJapanese, InstallerReportsSuccess)
 {
@@ -373,18 +368,12 @@ protected:
         return output;
     }
 
-    static std::vector<InstallerRun> runs_;
-    static std::string treesWithTwoUnits_;
-    static std::string treesWithOneUnit_;
-    static std::string treesAfterRemovalWithoutElement_;
-    static std::string treesBeforeLastRemoval_;
+    inline static std::vector<InstallerRun> runs_;
+    inline static std::string treesWithTwoUnits_;
+    inline static std::string treesWithOneUnit_;
+    inline static std::string treesAfterRemovalWithoutElement_;
+    inline static std::string treesBeforeLastRemoval_;
 };
-
-std::vector<InstallerRun> DeviceRemoval::runs_;
-std::string DeviceRemoval::treesWithTwoUnits_;
-std::string DeviceRemoval::treesWithOneUnit_;
-std::string DeviceRemoval::treesAfterRemovalWithoutElement_;
-std::string DeviceRemoval::treesBeforeLastRemoval_;
 
 TEST_F(DeviceRemoval, InstallerReportsSuccess)
 {
@@ -436,10 +425,8 @@ protected:
         CopyFileW(PackagedDll().c_str(), kInstalledDll, FALSE);
     }
 
-    static InstallerRun run_;
+    inline static InstallerRun run_;
 };
-
-InstallerRun SignedPackageInstall::run_;
 
 TEST_F(SignedPackageInstall, InstallerReportsSuccess)
 {

@@ -78,10 +78,8 @@ protected:
         static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, entry), argument));
     }
 
-    static std::unique_ptr<RegistryGuard> plugIns_;
+    inline static std::unique_ptr<RegistryGuard> plugIns_;
 };
-
-std::unique_ptr<RegistryGuard> Verbs::plugIns_;
 
 // --- What each verb does for a device that is found ----------------------------------------
 

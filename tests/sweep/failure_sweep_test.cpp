@@ -247,35 +247,31 @@ protected:
 
     static RegTree PlugIns() { return SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath); }
 
-    // Whatever fails, nothing is left but registered values and what was there before; a
-    // call other than an allocation failing once costs at most the one value being written:
-    // the writes after it are still made. (Out of memory ends the registration early.)
-    static Sweep Installation(const RegTree& before)
-    {
-        return Sweep{[&before] { PlugInsHold(before); },
-                     [](const ZorvaDll& dll) {
-                         EXPECT_EQ(CallCoInstaller(dll, DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-                     },
-                     [&before](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
-                         const RegTree after = PlugIns();
-                         ExpectOnlyAllowedContent(after, {&kRegistered, &before});
-                         if (run.failed == 0) {
-                             EXPECT_EQ(DescribeTree(after), DescribeTree(kRegistered));
-                         } else if (run.mode == Failing::Once && !PlatformRecorder::IsAllocation(undisturbed[run.failed - 1])) {
-                             EXPECT_LE(MissingValues(after, kRegistered), 1u);
-                         }
-                     },
-                     {}};
-    }
-
     RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
 };
 
 // Over earlier trees: the removal's failures leave some of them, and the registration that
-// follows runs, from its start, as from nothing.
+// follows runs, from its start, as from nothing. Whatever fails, nothing is left but
+// registered values and what was there before; a call other than an allocation failing once
+// costs at most the one value being written: the writes after it are still made. (Out of
+// memory ends the registration early.)
 TEST_F(CoInstallerSweep, InstallOverEarlierTreesInAnotherLanguage)
 {
-    RunSweep("install over earlier German trees", Installation(kEarlierGerman));
+    RunSweep("install over earlier German trees",
+             Sweep{[] { PlugInsHold(kEarlierGerman); },
+                   [](const ZorvaDll& dll) {
+                       EXPECT_EQ(CallCoInstaller(dll, DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+                   },
+                   [](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
+                       const RegTree after = PlugIns();
+                       ExpectOnlyAllowedContent(after, {&kRegistered, &kEarlierGerman});
+                       if (run.failed == 0) {
+                           EXPECT_EQ(DescribeTree(after), DescribeTree(kRegistered));
+                       } else if (run.mode == Failing::Once && !PlatformRecorder::IsAllocation(undisturbed[run.failed - 1])) {
+                           EXPECT_LE(MissingValues(after, kRegistered), 1u);
+                       }
+                   },
+                   {}});
 }
 
 // Nothing is created; a call failing once leaves at most the tree it was removing, as far

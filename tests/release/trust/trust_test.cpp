@@ -241,12 +241,9 @@ protected:
         }
     }
 
-    static HCERTSTORE root_;
-    static PCCERT_CONTEXT authority_;
+    inline static HCERTSTORE root_ = nullptr;
+    inline static PCCERT_CONTEXT authority_ = nullptr;
 };
-
-HCERTSTORE ReleaseTrust::root_ = nullptr;
-PCCERT_CONTEXT ReleaseTrust::authority_ = nullptr;
 
 TEST_F(ReleaseTrust, SignedLibraryVerifiesUnderTheAuthority)
 {
