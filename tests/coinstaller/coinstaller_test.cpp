@@ -411,20 +411,11 @@ TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
     const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
     const SP_DEVINSTALL_PARAMS_W paramsBefore = device_.SetDistinctiveParams(0);
 
-    const DI_FUNCTION codes[] = {0x00000000,
-                                 DIF_SELECTDEVICE,
-                                 DIF_INSTALLDEVICE,
-                                 DIF_DESTROYPRIVATEDATA,
-                                 DIF_NEWDEVICEWIZARD_POSTANALYZE,
-                                 DIF_UNUSED1,
-                                 DIF_DETECTCANCEL,
-                                 DIF_REGISTER_COINSTALLERS,
-                                 kDifFinishInstallAction,
-                                 0x00000105,
-                                 0x0000011E,
-                                 0x00000120,
-                                 0x0000FFFF,
-                                 0x80000020};
+    const DI_FUNCTION codes[] = {
+        0x00000000,      DIF_SELECTDEVICE, DIF_INSTALLDEVICE, DIF_DESTROYPRIVATEDATA, DIF_NEWDEVICEWIZARD_POSTANALYZE,
+        DIF_UNUSED1,     DIF_DETECTCANCEL, DIF_REGISTER_COINSTALLERS, kDifFinishInstallAction,
+        0x00000105,      0x0000011E,       0x00000120,        0x0000FFFF,             0x80000020,
+    };
     PlatformRecorder recorder(dll_.Module());
     for (DI_FUNCTION code : codes) {
         SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << code);

@@ -73,8 +73,6 @@ protected:
     // Everything below the scratch root, the root's own values included.
     RegTree Everything() const { return SnapshotTree(Root(), L""); }
 
-    bool Exists(const std::wstring& path) const { return KeyExists(Root(), path); }
-
     RegistryGuard scratch_{HKEY_CURRENT_USER, kScratchPath};
     zorva::UniqueHkey root_;
 };
@@ -268,7 +266,7 @@ TEST_F(KeyRemoval, PathLongerThanTheBufferNeverNamesAShorterKey)
         const RegTree before = Everything();
 
         const bool result = zorva::RemovePlugInKeys(Root(), path.c_str());
-        EXPECT_EQ(result, !Exists(path));
+        EXPECT_EQ(result, !KeyExists(Root(), path));
         EXPECT_EQ(DescribeTree(WithoutSubtree(Everything(), path)), DescribeTree(WithoutSubtree(before, path)));
     }
 }
@@ -350,7 +348,7 @@ TEST_F(KeyRemoval, ChildPathsBeyondTheBufferEndTheRemovalWithinItsTree)
                 result = zorva::RemovePlugInKeys(Root(), testCase.path.c_str());
             }
 
-            EXPECT_EQ(result, !Exists(testCase.path));
+            EXPECT_EQ(result, !KeyExists(Root(), testCase.path));
             EXPECT_EQ(DescribeTree(WithoutSubtree(Everything(), testCase.path)),
                       DescribeTree(WithoutSubtree(before, testCase.path)));
             for (const wchar_t* top : {L"Plugins", L"Long", L"Edge", L"Edge2"}) {

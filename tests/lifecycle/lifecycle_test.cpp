@@ -35,23 +35,14 @@ namespace {
 using zorva_demo::kHardwareId;
 constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\ZORVA_KT2HX_2_2_0.dll";
 
-const std::wstring& PackageInf()
-{
-    static const std::wstring path = WindowsPath(ZORVA_PACKAGE_INF);
-    return path;
-}
+const std::wstring kPackageInf = WindowsPath(ZORVA_PACKAGE_INF);
+// The signed release of the package: the signed library and the catalog beside the INF.
+const std::wstring kSignedPackageInf = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
 
 // The library as a package ships it, next to its INF.
-std::wstring PackagedDll(const std::wstring& inf = PackageInf())
+std::wstring PackagedDll(const std::wstring& inf = kPackageInf)
 {
     return inf.substr(0, inf.find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
-}
-
-// The signed release of the package: the signed library and the catalog beside the INF.
-const std::wstring& SignedPackageInf()
-{
-    static const std::wstring path = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
-    return path;
 }
 
 struct InstallerRun {
@@ -96,7 +87,7 @@ InstallerRun RunInstaller(const std::wstring& arguments)
 }
 
 std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId = kHardwareId,
-                              const std::wstring& inf = PackageInf())
+                              const std::wstring& inf = kPackageInf)
 {
     return std::wstring(command) + L" \"" + inf + L"\" " + hardwareId;
 }
@@ -297,13 +288,6 @@ TEST_F(DriverUpdateInJapanese, LeavesTheHardwareIdentityTreeAsItWas)
     EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(hardwareIdentityBefore_));
 }
 
-// A request without a device information set or element, as SetupAPI may make it.
-DWORD CallCoInstaller(DI_FUNCTION code)
-{
-    COINSTALLER_CONTEXT_DATA context = {};
-    return ZorvaDll().Entry("CoDeviceInstall")(code, nullptr, nullptr, &context);
-}
-
 // A device of the appliance's setup class that is no appliance: one of its hardware IDs
 // differs from the appliance's in the revision alone, the other is the start of it.
 class UnrelatedDevice {
@@ -352,9 +336,9 @@ protected:
         runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId + L" " + second));
         treesWithOneUnit_ = DescribePlugInTrees();
 
-        CallCoInstaller(DIF_REMOVE);
+        ZorvaDll().CoInstall(DIF_REMOVE);
         treesAfterRemovalWithoutElement_ = DescribePlugInTrees();
-        CallCoInstaller(DIF_INSTALLINTERFACES);
+        ZorvaDll().CoInstall(DIF_INSTALLINTERFACES);
         treesBeforeLastRemoval_ = DescribePlugInTrees();
         runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId));
     }
@@ -415,7 +399,7 @@ protected:
     {
         DeleteFileW(kInstalledDll);
         DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
-        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, SignedPackageInf()));
+        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, kSignedPackageInf));
     }
 
     // The other tests load the build's own library from System32.
@@ -437,14 +421,14 @@ TEST_F(SignedPackageInstall, CopiesTheSignedLibraryIntoSystem32)
 {
     const std::vector<BYTE> installed = FileBytes(kInstalledDll);
     ASSERT_FALSE(installed.empty()) << run_.output;
-    EXPECT_TRUE(installed == FileBytes(PackagedDll(SignedPackageInf()))) << "System32 holds another file";
+    EXPECT_TRUE(installed == FileBytes(PackagedDll(kSignedPackageInf))) << "System32 holds another file";
 }
 
 TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
 {
     const std::wstring folder = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
     const std::vector<BYTE> catalog =
-        FileBytes(SignedPackageInf().substr(0, SignedPackageInf().find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
+        FileBytes(kSignedPackageInf.substr(0, kSignedPackageInf.find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
     ASSERT_FALSE(catalog.empty());
     bool found = false;
     WIN32_FIND_DATAW entry;

@@ -123,9 +123,7 @@ TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
     g_realGetLocaleInfoW = recorder.Real<decltype(&GetLocaleInfoW)>("GetLocaleInfoW");
 
     zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    COINSTALLER_CONTEXT_DATA context = {};
-    EXPECT_EQ(dll_.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context),
-              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(dll_.CoInstall(DIF_INSTALLINTERFACES, set.get()), static_cast<DWORD>(NO_ERROR));
 
     EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(GetParam().expectedTag))));
 }

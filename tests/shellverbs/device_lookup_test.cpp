@@ -245,20 +245,15 @@ TEST_F(FindDeviceHost, AsksTheFinderOnceForExactlyTheUdn)
 
 // The finder DLL stays loaded once a lookup has loaded it (it pins itself), so its count is
 // compared with what it was before: an object leaked by an earlier test fails that test only.
-LONG LiveFinderObjects()
-{
-    return FinderLiveObjectsHere().value_or(0);
-}
-
 TEST_F(FindDeviceHost, SuccessfulLookupReleasesEveryFinderObject)
 {
     AddDevice(kUdnWide, L"http://192.168.1.20:5000/desc.xml");
-    const LONG before = LiveFinderObjects();
+    const LONG before = FinderLiveObjectsHere().value_or(0);
 
     ASSERT_TRUE(LookUp(kUdn).found);
 
     ASSERT_TRUE(FinderLiveObjectsHere().has_value()) << "the lookup did not load the finder";
-    EXPECT_EQ(LiveFinderObjects(), before);
+    EXPECT_EQ(FinderLiveObjectsHere(), before);
 }
 
 // What WinHttpCrackUrl reports as the host of `url`, for the test below.
@@ -375,12 +370,12 @@ TEST_P(FindDeviceHostFails, LeavesTheHostEmpty)
 
 TEST_P(FindDeviceHostFails, ReleasesEveryFinderObject)
 {
-    const LONG before = LiveFinderObjects();
+    const LONG before = FinderLiveObjectsHere().value_or(0);
 
     LookUpFailing();
 
     EXPECT_EQ(ReadFinderActivity().created, GetParam().finderMissing ? 0u : 1u);
-    EXPECT_EQ(LiveFinderObjects(), before);
+    EXPECT_EQ(FinderLiveObjectsHere().value_or(0), before);
 }
 
 TEST_P(FindDeviceHostFails, LeavesComOnItsThreadExactlyOnce)

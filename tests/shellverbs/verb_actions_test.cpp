@@ -45,12 +45,15 @@ private:
     zorva::UniqueBstr text_;
 };
 
-// --- ConnectPublicShare -----------------------------------------------------------------
-
-class ConnectPublicShare : public testing::Test {
+// Each test starts from stand-ins that have recorded nothing.
+class FreshStandins : public testing::Test {
 protected:
     void SetUp() override { ResetStandins(); }
 };
+
+// --- ConnectPublicShare -----------------------------------------------------------------
+
+using ConnectPublicShare = FreshStandins;
 
 TEST_F(ConnectPublicShare, ConnectsPublicShareToASystemChosenDriveWithDefaultCredentials)
 {
@@ -167,10 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, ConnectPublicShareAnswer, testing::ValuesIn(kA
 
 // --- LaunchShellTarget ------------------------------------------------------------------
 
-class LaunchShellTarget : public testing::Test {
-protected:
-    void SetUp() override { ResetStandins(); }
-};
+using LaunchShellTarget = FreshStandins;
 
 TEST_F(LaunchShellTarget, ShellOpensTheTargetAndTheCallReportsIt)
 {

@@ -53,10 +53,8 @@ protected:
     static void SetUpTestSuite()
     {
         plugIns_ = std::make_unique<RegistryGuard>(HKEY_CLASSES_ROOT, kPlugInsPath);
-        const ZorvaDll dll;
         zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        COINSTALLER_CONTEXT_DATA context = {};
-        dll.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context);
+        ZorvaDll().CoInstall(DIF_INSTALLINTERFACES, set.get());
     }
     static void TearDownTestSuite() { plugIns_.reset(); }
 

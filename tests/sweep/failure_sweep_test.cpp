@@ -228,13 +228,6 @@ RegTree EarlierGermanTrees()
 }
 const RegTree kEarlierGerman = EarlierGermanTrees();
 
-DWORD CallCoInstaller(const ZorvaDll& dll, DI_FUNCTION code, HDEVINFO set = nullptr,
-                      SP_DEVINFO_DATA* data = nullptr)
-{
-    COINSTALLER_CONTEXT_DATA context = {};
-    return dll.Entry("CoDeviceInstall")(code, set, data, &context);
-}
-
 class CoInstallerSweep : public testing::Test {
 protected:
     static void PlugInsHold(const RegTree& tree)
@@ -260,7 +253,7 @@ TEST_F(CoInstallerSweep, InstallOverEarlierTreesInAnotherLanguage)
     RunSweep("install over earlier German trees",
              Sweep{[] { PlugInsHold(kEarlierGerman); },
                    [](const ZorvaDll& dll) {
-                       EXPECT_EQ(CallCoInstaller(dll, DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+                       EXPECT_EQ(dll.CoInstall(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
                    },
                    [](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
                        const RegTree after = PlugIns();
@@ -280,7 +273,7 @@ TEST_F(CoInstallerSweep, Remove)
 {
     RunSweep("remove", Sweep{[] { PlugInsHold(kEarlierGerman); },
                              [](const ZorvaDll& dll) {
-                                 EXPECT_EQ(CallCoInstaller(dll, DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+                                 EXPECT_EQ(dll.CoInstall(DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
                              },
                              [](const std::vector<PlatformCall>&, const Outcome& run) {
                                  ExpectOnlyAllowedContent(PlugIns(), {&kEarlierGerman});
@@ -305,7 +298,7 @@ TEST_F(CoInstallerSweep, RemoveBesideAnotherUnit)
     RunSweep("remove beside another unit",
              Sweep{[] { PlugInsHold(kEarlierGerman); },
                    [&unit](const ZorvaDll& dll) {
-                       EXPECT_EQ(CallCoInstaller(dll, DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
+                       EXPECT_EQ(dll.CoInstall(DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
                    },
                    [](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
                        const PlatformCall* failed = run.failed == 0 ? nullptr : &undisturbed[run.failed - 1];
@@ -331,7 +324,7 @@ TEST_F(CoInstallerSweep, FinishInstall)
     RunSweep("finish install",
              Sweep{[&] { before = device.SetDistinctiveParams(0); },
                    [&](const ZorvaDll& dll) {
-                       EXPECT_EQ(CallCoInstaller(dll, DIF_NEWDEVICEWIZARD_FINISHINSTALL, device.Set(), device.Data()),
+                       EXPECT_EQ(dll.CoInstall(DIF_NEWDEVICEWIZARD_FINISHINSTALL, device.Set(), device.Data()),
                                  static_cast<DWORD>(NO_ERROR));
                    },
                    [&](const std::vector<PlatformCall>&, const Outcome& run) {
@@ -401,11 +394,8 @@ protected:
     void SetUp() override
     {
         // Loaded for good (it pins itself), so that its BSTRs can be watched from the start.
-        finder_ = LoadLibraryW(L"zorva_test_upnpfinder.dll");
-        ASSERT_NE(finder_, nullptr);
+        ASSERT_NE(LoadLibraryW(L"zorva_test_upnpfinder.dll"), nullptr);
     }
-
-    HMODULE finder_ = nullptr;
 };
 
 TEST_F(VerbSweeps, Open)
