@@ -32,19 +32,14 @@ using namespace zorva_test;
 constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
 constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
 
-enum class Verb { Open, Mount, Download };
-
-const char* VerbName(Verb verb)
-{
-    switch (verb) {
-    case Verb::Open:
-        return "Open";
-    case Verb::Mount:
-        return "Mount";
-    default:
-        return "Download";
-    }
-}
+// A verb: its name in test names, and the entry point its registered command line calls.
+struct Verb {
+    const char* name;
+    const wchar_t* entry;
+};
+constexpr Verb kOpen{"Open", L"ShellCommandOpen"};
+constexpr Verb kMount{"Mount", L"ShellCommandMount"};
+constexpr Verb kDownload{"Download", L"ShellCommandInstall"};
 
 class Verbs : public testing::Test {
 protected:
@@ -69,11 +64,8 @@ protected:
     // effects tell.)
     static void RunVerb(Verb verb, const std::wstring& argument)
     {
-        const wchar_t* entry = verb == Verb::Open    ? L"ShellCommandOpen"
-                               : verb == Verb::Mount ? L"ShellCommandMount"
-                                                     : L"ShellCommandInstall";
         const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
-        static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, entry), argument));
+        static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, verb.entry), argument));
     }
 
     inline static std::unique_ptr<RegistryGuard> plugIns_;
@@ -102,7 +94,7 @@ TEST_P(OpenVerb, ShellOpensTheNetworkRootOfTheHost)
     AddDevice(kUdn, GetParam().descriptionUrl);
     MakeUncServer(GetParam().host);
 
-    RunVerb(Verb::Open, kUdn);
+    RunVerb(kOpen, kUdn);
 
     const std::vector<Launch> launches = ReadLaunches();
     ASSERT_EQ(launches.size(), 1u);
@@ -127,7 +119,7 @@ TEST_P(MountVerb, RouterGetsThePublicShareWithRedirectAndNoCredentials)
 {
     AddDevice(kUdn, GetParam().descriptionUrl);
 
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
 
     const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
     ASSERT_EQ(requests.size(), 1u);
@@ -151,7 +143,7 @@ TEST_F(Verbs, MountRefusesAHostTooLongForTheRemoteName)
 {
     AddDevice(kUdn, L"http://" + std::wstring(251, L'm') + L"/desc.xml");
 
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
 
     EXPECT_TRUE(ReadConnectionRequests().empty());
 }
@@ -176,7 +168,7 @@ TEST_P(MountVerbAnswer, RefusedConnectionIsAttemptedOnceAndEndsQuietly)
     AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
     SetProviderAnswer(GetParam().answer);
 
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
 
     EXPECT_EQ(ReadConnectionRequests().size(), 1u);
     EXPECT_TRUE(ReadLaunches().empty());
@@ -189,8 +181,8 @@ TEST_F(Verbs, MountingAgainAsksTheRouterAgain)
 {
     AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
 
-    RunVerb(Verb::Mount, kUdn);
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
+    RunVerb(kMount, kUdn);
 
     const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
     ASSERT_EQ(requests.size(), 2u);
@@ -215,7 +207,7 @@ TEST_P(DownloadVerb, OpensTheDownloadPageWithoutLookingUpTheDevice)
 {
     AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
 
-    RunVerb(Verb::Download, GetParam().argument);
+    RunVerb(kDownload, GetParam().argument);
 
     const std::vector<Launch> launches = ReadLaunches();
     ASSERT_EQ(launches.size(), 1u);
@@ -242,8 +234,7 @@ TEST_P(LookupVerb, SuccessfulVerbLeavesNoFinderObjectAlive)
     EXPECT_EQ(finder.liveObjects, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::Values(Verb::Open, Verb::Mount),
-                         [](const testing::TestParamInfo<Verb>& info) { return std::string(VerbName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::Values(kOpen, kMount), zorva_test::CaseName());
 
 // --- The device argument ----------------------------------------------------------------
 
@@ -254,12 +245,12 @@ struct NoUdnCase {
 };
 
 const NoUdnCase kNoUdnCases[] = {
-    {"OpenEmpty", Verb::Open, L""},
-    {"OpenUpperCase", Verb::Open, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"OpenDeviceName", Verb::Open, L"Zorva KT2HX"},
-    {"MountEmpty", Verb::Mount, L""},
-    {"MountUpperCase", Verb::Mount, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"MountDeviceName", Verb::Mount, L"Zorva KT2HX"},
+    {"OpenEmpty", kOpen, L""},
+    {"OpenUpperCase", kOpen, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+    {"OpenDeviceName", kOpen, L"Zorva KT2HX"},
+    {"MountEmpty", kMount, L""},
+    {"MountUpperCase", kMount, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+    {"MountDeviceName", kMount, L"Zorva KT2HX"},
 };
 
 class VerbWithoutUdn : public Verbs, public testing::WithParamInterface<NoUdnCase> {};
@@ -306,7 +297,7 @@ TEST_P(VerbUdn, FinderIsAskedForTheUdnAsItStandsInTheArgument)
     AddDevice(GetParam().udn, L"http://192.168.1.20:5000/desc.xml");
     MakeUncServer(L"192.168.1.20");
 
-    RunVerb(Verb::Open, GetParam().argument);
+    RunVerb(kOpen, GetParam().argument);
 
     const FinderActivity finder = ReadFinderActivity();
     EXPECT_EQ(finder.findCalls, 1u);
@@ -356,9 +347,9 @@ struct FailureRun {
 std::vector<FailureRun> FailureRuns()
 {
     std::vector<FailureRun> runs;
-    for (Verb verb : {Verb::Open, Verb::Mount}) {
+    for (Verb verb : {kOpen, kMount}) {
         for (const FailureCase& failure : kFailureCases) {
-            runs.push_back({VerbName(verb) + std::string(failure.name), verb, failure});
+            runs.push_back({verb.name + std::string(failure.name), verb, failure});
         }
     }
     return runs;

@@ -156,9 +156,7 @@ Verdict VerifyTrust(WINTRUST_DATA& data)
 
 Verdict VerifyFileSignature(const std::wstring& path)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
+    WINTRUST_FILE_INFO file = {sizeof(file), path.c_str(), nullptr, nullptr};
     WINTRUST_DATA data = {};
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &file;
