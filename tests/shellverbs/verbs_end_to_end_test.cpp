@@ -74,18 +74,20 @@ protected:
 // --- What each verb does for a device that is found ----------------------------------------
 
 struct HostCase {
-    const char* name;
+    std::string name;
     std::wstring descriptionUrl;
     std::wstring host;
 };
 
-// Wine's shell opens "\\host" only for hosts of up to 253 characters.
-const HostCase kOpenCases[] = {
-    {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
-    {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
-    {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
-    {"Host253Characters", L"http://" + std::wstring(253, L'o') + L":80/desc.xml", std::wstring(253, L'o')},
-};
+// Hosts of every kind, and the longest host the verb takes.
+std::vector<HostCase> HostCases(size_t longest)
+{
+    const std::wstring host(longest, L'h');
+    return {{"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
+            {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
+            {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
+            {"Host" + std::to_string(longest) + "Characters", L"http://" + host + L":80/desc.xml", host}};
+}
 
 class OpenVerb : public Verbs, public testing::WithParamInterface<HostCase> {};
 
@@ -102,16 +104,9 @@ TEST_P(OpenVerb, ShellOpensTheNetworkRootOfTheHost)
     EXPECT_TRUE(ReadConnectionRequests().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(kOpenCases),
+// Wine's shell opens "\\host" only for hosts of up to 253 characters.
+INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(HostCases(253)),
                          zorva_test::CaseName());
-
-// A host of up to 250 characters fits the remote name "\\host\Public" in 260 units.
-const HostCase kMountCases[] = {
-    {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
-    {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
-    {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
-    {"Host250Characters", L"http://" + std::wstring(250, L'm') + L"/desc.xml", std::wstring(250, L'm')},
-};
 
 class MountVerb : public Verbs, public testing::WithParamInterface<HostCase> {};
 
@@ -136,7 +131,8 @@ TEST_P(MountVerb, RouterGetsThePublicShareWithRedirectAndNoCredentials)
     EXPECT_TRUE(ReadLaunches().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, MountVerb, testing::ValuesIn(kMountCases),
+// A host of up to 250 characters fits the remote name "\\host\Public" in 260 units.
+INSTANTIATE_TEST_SUITE_P(Hosts, MountVerb, testing::ValuesIn(HostCases(250)),
                          zorva_test::CaseName());
 
 TEST_F(Verbs, MountRefusesAHostTooLongForTheRemoteName)
