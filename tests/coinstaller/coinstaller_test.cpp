@@ -1,6 +1,7 @@
 // The co-installer's requests, called directly through the DLL's exports the way SetupAPI
 // calls a co-installer. Every test runs for both exports and for both kinds of call (a
-// first call and a post-processing call), which must all behave alike.
+// first call and a post-processing call), which must all behave alike. The last few come
+// through SetupAPI instead.
 
 #include "test_device.h"
 #include "support/case_name.h"
@@ -38,11 +39,6 @@ const EntryCase kEntryCases[] = {
 
 const std::wstring kOmpCommandPath = kHardwareIdentityPath + L"\\shell\\Open Media Player\\command";
 
-std::string DescribeKey(const std::wstring& path)
-{
-    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, path));
-}
-
 BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W)
 {
     SetLastError(ERROR_INVALID_USER_BUFFER);
@@ -52,11 +48,6 @@ BOOL WINAPI FailingGetParams(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_W
 LSTATUS WINAPI RefusedQuery(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
 {
     return ERROR_ACCESS_DENIED;
-}
-
-LANGID WINAPI GermanUiLanguage()
-{
-    return MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
 }
 
 // The calls a request made, but for the delay-loading of SetupAPI.
@@ -97,12 +88,6 @@ protected:
 
     void InstallInterfaces() { ASSERT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR)); }
 
-    void ExpectTreesAsRegistered(const wchar_t* tag = L"EN-US")
-    {
-        EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(ExpectedHardwareIdentityTree()));
-        EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(tag))));
-    }
-
     // Keys and values nobody registered, at every depth of both trees: a verb key of another
     // language among them.
     void AddForeignContent()
@@ -134,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(EntryPoints, CoInstallerRequests, testing::ValuesIn(kEn
 TEST_P(CoInstallerRequests, InstallInterfacesWritesBothTreesExactly)
 {
     EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-    ExpectTreesAsRegistered();
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 // Every write as designed: each key created with no class, options 0 and KEY_SET_VALUE
@@ -187,13 +172,13 @@ TEST_P(CoInstallerRequests, ReinstallAfterALanguageChangeLeavesOnlyTheNewCaption
 {
     {
         PlatformRecorder german(dll_.Module());
-        german.Replace("GetSystemDefaultUILanguage", &GermanUiLanguage);
+        PlaySystemUiLanguage(german, MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
         InstallInterfaces();
         ASSERT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"DE-DE"))));
     }
 
     EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-    ExpectTreesAsRegistered(L"EN-US");
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 TEST_P(CoInstallerRequests, ReinstallRemovesForeignKeysAndValuesAtAnyDepth)
@@ -202,7 +187,7 @@ TEST_P(CoInstallerRequests, ReinstallRemovesForeignKeysAndValuesAtAnyDepth)
     AddForeignContent();
 
     EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-    ExpectTreesAsRegistered();
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 TEST_P(CoInstallerRequests, InstallAndRemoveLeaveEverythingBesideTheTwoTreesAlone)
@@ -365,7 +350,7 @@ TEST_P(CoInstallerRequests, RemoveLooksForOtherUnitsAmongAllDevicesOfTheElements
     EXPECT_EQ(Request(DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
     EXPECT_EQ(testing::PrintToString(recorder.Texts({"SetupDiGetClassDevsW"})),
               "{ \"SetupDiGetClassDevsW({6A5C1D3E-2F4B-4C8D-9E01-5A7B3C2D1E0F}, null, null, 0x0) = #\" }");
-    ExpectTreesAsRegistered();
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
 }
 
 // --- DIF_NEWDEVICEWIZARD_FINISHINSTALL --------------------------------------------------
@@ -426,20 +411,11 @@ TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
     const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
     const SP_DEVINSTALL_PARAMS_W paramsBefore = device_.SetDistinctiveParams(0);
 
-    const DI_FUNCTION codes[] = {0x00000000,
-                                 DIF_SELECTDEVICE,
-                                 DIF_INSTALLDEVICE,
-                                 DIF_DESTROYPRIVATEDATA,
-                                 DIF_NEWDEVICEWIZARD_POSTANALYZE,
-                                 DIF_UNUSED1,
-                                 DIF_DETECTCANCEL,
-                                 DIF_REGISTER_COINSTALLERS,
-                                 kDifFinishInstallAction,
-                                 0x00000105,
-                                 0x0000011E,
-                                 0x00000120,
-                                 0x0000FFFF,
-                                 0x80000020};
+    const DI_FUNCTION codes[] = {
+        0x00000000,      DIF_SELECTDEVICE, DIF_INSTALLDEVICE, DIF_DESTROYPRIVATEDATA, DIF_NEWDEVICEWIZARD_POSTANALYZE,
+        DIF_UNUSED1,     DIF_DETECTCANCEL, DIF_REGISTER_COINSTALLERS, kDifFinishInstallAction,
+        0x00000105,      0x0000011E,       0x00000120,        0x0000FFFF,             0x80000020,
+    };
     PlatformRecorder recorder(dll_.Module());
     for (DI_FUNCTION code : codes) {
         SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << code);
@@ -448,6 +424,61 @@ TEST_P(CoInstallerRequests, UnhandledRequestsTouchNeitherRegistryNorSetupApi)
     }
     EXPECT_EQ(DescribeKey(kPlugInsPath), DescribeTree(plugInsBefore));
     EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(paramsBefore));
+}
+
+// --- Delivered through SetupAPI -------------------------------------------------------
+//
+// The requests reach the library the way Windows delivers them: SetupAPI loads the DLL
+// named in the device's CoInstallers32 value from System32 and calls the entry named there
+// from SetupDiCallClassInstaller. (Wine's own default actions then run too, and mostly fail
+// for lack of a driver, so their results are not what these tests look at.)
+
+class CoInstallerThroughSetupApi : public testing::TestWithParam<EntryCase> {
+protected:
+    void SetUp() override
+    {
+        DeleteTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath);
+        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
+        const std::string entry = GetParam().entry;
+        device_.RegisterCoInstaller(std::wstring(entry.begin(), entry.end()));
+    }
+
+    void Send(DI_FUNCTION code) { SetupDiCallClassInstaller(code, device_.Set(), device_.Data()); }
+
+    RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
+    DeviceRegistryGuard deviceRegistry_;
+    TestDevice device_{true};
+};
+
+// SetupAPI makes first calls only.
+INSTANTIATE_TEST_SUITE_P(EntryPoints, CoInstallerThroughSetupApi, testing::Values(kEntryCases[0], kEntryCases[2]),
+                         zorva_test::CaseName());
+
+TEST_P(CoInstallerThroughSetupApi, InstallInterfacesWritesBothTrees)
+{
+    Send(DIF_INSTALLINTERFACES);
+
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US"));
+}
+
+TEST_P(CoInstallerThroughSetupApi, RemoveDeletesBothTrees)
+{
+    Send(DIF_INSTALLINTERFACES);
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath));
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+
+    Send(DIF_REMOVE);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath));
+}
+
+TEST_P(CoInstallerThroughSetupApi, FinishInstallAsksForTheFinishInstallAction)
+{
+    SP_DEVINSTALL_PARAMS_W expected = device_.SetDistinctiveParams(0);
+    expected.FlagsEx |= kDiFlagsExFinishInstallAction;
+
+    Send(DIF_NEWDEVICEWIZARD_FINISHINSTALL);
+    EXPECT_EQ(DescribeParams(device_.ReadParams()), DescribeParams(expected));
 }
 
 }  // namespace

@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -35,22 +37,23 @@ const std::wstring kName255c(255, L'c');
 // 519 characters: the longest path the removal's 520-character buffer holds.
 const std::wstring kFullLengthPath = L"Long\\" + kName255a + L"\\" + kName255b + L"\\cc";
 
+struct WorkerRun {
+    bool result;
+    std::wstring handedBack;  // what the buffer holds afterwards
+    bool withinBuffer;        // the guard area after the declared capacity is untouched
+};
+
 // Runs the worker on `path` in a buffer of exactly the capacity it declares, followed by a
-// guard area; true when the guard area is untouched afterwards.
-bool DeleteKeyTreeWithinItsBuffer(HKEY root, const std::wstring& path, bool& result, std::wstring& handedBack)
+// guard area.
+WorkerRun DeleteKeyTreeInItsBuffer(HKEY root, const std::wstring& path)
 {
     constexpr wchar_t kGuard = 0xFDFD;
     std::vector<wchar_t> buffer(zorva::kRemovalPathCapacity + 1024, kGuard);
     path.copy(buffer.data(), path.size());
     buffer[path.size()] = L'\0';
-    result = zorva::DeleteKeyTree(root, buffer.data());
-    handedBack = buffer.data();
-    for (size_t index = zorva::kRemovalPathCapacity; index < buffer.size(); ++index) {
-        if (buffer[index] != kGuard) {
-            return false;
-        }
-    }
-    return true;
+    const bool result = zorva::DeleteKeyTree(root, buffer.data());
+    return {result, buffer.data(), std::all_of(buffer.begin() + zorva::kRemovalPathCapacity, buffer.end(),
+                                               [](wchar_t unit) { return unit == kGuard; })};
 }
 
 class KeyRemoval : public testing::Test {
@@ -69,8 +72,6 @@ protected:
 
     // Everything below the scratch root, the root's own values included.
     RegTree Everything() const { return SnapshotTree(Root(), L""); }
-
-    bool Exists(const std::wstring& path) const { return KeyExists(Root(), path); }
 
     RegistryGuard scratch_{HKEY_CURRENT_USER, kScratchPath};
     zorva::UniqueHkey root_;
@@ -231,19 +232,17 @@ TEST_F(KeyRemoval, DeleteKeyTreeHandsBackThePathItWasGiven)
         Plant({{L"Tree\\a\\b", {}}, {L"Tree\\c\\d", {}}});
         const std::wstring given = testCase.path;
         const std::wstring withoutSeparator = given.back() == L'\\' ? given.substr(0, given.size() - 1) : given;
-        bool result = false;
-        std::wstring handedBack;
-        bool withinBuffer = false;
+        std::optional<DenyDelete> resisting;
         if (testCase.resistingChild) {
-            DenyDelete resisting(Root(), L"Tree\\c");
-            withinBuffer = DeleteKeyTreeWithinItsBuffer(Root(), given, result, handedBack);
-        } else {
-            withinBuffer = DeleteKeyTreeWithinItsBuffer(Root(), given, result, handedBack);
+            resisting.emplace(Root(), L"Tree\\c");
         }
+        const WorkerRun run = DeleteKeyTreeInItsBuffer(Root(), given);
+        resisting.reset();
 
-        EXPECT_EQ(result, testCase.expectedResult);
-        EXPECT_TRUE(withinBuffer) << "characters written past the buffer";
-        EXPECT_TRUE(handedBack == given || handedBack == withoutSeparator) << "buffer now holds a different path";
+        EXPECT_EQ(run.result, testCase.expectedResult);
+        EXPECT_TRUE(run.withinBuffer) << "characters written past the buffer";
+        EXPECT_TRUE(run.handedBack == given || run.handedBack == withoutSeparator)
+            << "buffer now holds a different path";
         DeleteTree(Root(), L"Tree");
     }
 }
@@ -267,7 +266,7 @@ TEST_F(KeyRemoval, PathLongerThanTheBufferNeverNamesAShorterKey)
         const RegTree before = Everything();
 
         const bool result = zorva::RemovePlugInKeys(Root(), path.c_str());
-        EXPECT_EQ(result, !Exists(path));
+        EXPECT_EQ(result, !KeyExists(Root(), path));
         EXPECT_EQ(DescribeTree(WithoutSubtree(Everything(), path)), DescribeTree(WithoutSubtree(before, path)));
     }
 }
@@ -292,12 +291,10 @@ TEST_F(KeyRemoval, LongestChildPathThatFitsIsDeleted)
         const RegTree before = Everything();
 
         if (throughWorker) {
-            bool result = false;
-            std::wstring handedBack;
-            EXPECT_TRUE(DeleteKeyTreeWithinItsBuffer(Root(), L"Edge", result, handedBack))
-                << "characters written past the buffer";
-            EXPECT_TRUE(result);
-            EXPECT_EQ(handedBack, L"Edge");
+            const WorkerRun run = DeleteKeyTreeInItsBuffer(Root(), L"Edge");
+            EXPECT_TRUE(run.withinBuffer) << "characters written past the buffer";
+            EXPECT_TRUE(run.result);
+            EXPECT_EQ(run.handedBack, L"Edge");
         } else {
             EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Edge"));
         }
@@ -343,15 +340,15 @@ TEST_F(KeyRemoval, ChildPathsBeyondTheBufferEndTheRemovalWithinItsTree)
 
             bool result = false;
             if (throughWorker) {
-                std::wstring handedBack;
-                EXPECT_TRUE(DeleteKeyTreeWithinItsBuffer(Root(), testCase.path, result, handedBack))
-                    << "characters written past the buffer";
-                EXPECT_EQ(handedBack, testCase.path);
+                const WorkerRun run = DeleteKeyTreeInItsBuffer(Root(), testCase.path);
+                EXPECT_TRUE(run.withinBuffer) << "characters written past the buffer";
+                EXPECT_EQ(run.handedBack, testCase.path);
+                result = run.result;
             } else {
                 result = zorva::RemovePlugInKeys(Root(), testCase.path.c_str());
             }
 
-            EXPECT_EQ(result, !Exists(testCase.path));
+            EXPECT_EQ(result, !KeyExists(Root(), testCase.path));
             EXPECT_EQ(DescribeTree(WithoutSubtree(Everything(), testCase.path)),
                       DescribeTree(WithoutSubtree(before, testCase.path)));
             for (const wchar_t* top : {L"Plugins", L"Long", L"Edge", L"Edge2"}) {

@@ -10,6 +10,7 @@
 #include "common/unique_resource.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
+#include "support/files.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
 #include "support/standins_control.h"
@@ -34,34 +35,14 @@ namespace {
 using zorva_demo::kHardwareId;
 constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\ZORVA_KT2HX_2_2_0.dll";
 
-// A Unix path of the build tree as Windows programs see it: drive Z: is the Unix root in
-// every new prefix.
-std::wstring WindowsPath(const std::string& unixPath)
-{
-    std::wstring path(unixPath.size(), L'\0');
-    path.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, unixPath.data(), static_cast<int>(unixPath.size()),
-                                                        &path[0], static_cast<int>(path.size()))));
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return L"Z:" + path;
-}
-
-const std::wstring& PackageInf()
-{
-    static const std::wstring path = WindowsPath(ZORVA_PACKAGE_INF);
-    return path;
-}
+const std::wstring kPackageInf = WindowsPath(ZORVA_PACKAGE_INF);
+// The signed release of the package: the signed library and the catalog beside the INF.
+const std::wstring kSignedPackageInf = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
 
 // The library as a package ships it, next to its INF.
-std::wstring PackagedDll(const std::wstring& inf = PackageInf())
+std::wstring PackagedDll(const std::wstring& inf = kPackageInf)
 {
     return inf.substr(0, inf.find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
-}
-
-// The signed release of the package: the signed library and the catalog beside the INF.
-const std::wstring& SignedPackageInf()
-{
-    static const std::wstring path = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
-    return path;
 }
 
 struct InstallerRun {
@@ -106,26 +87,9 @@ InstallerRun RunInstaller(const std::wstring& arguments)
 }
 
 std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId = kHardwareId,
-                              const std::wstring& inf = PackageInf())
+                              const std::wstring& inf = kPackageInf)
 {
     return std::wstring(command) + L" \"" + inf + L"\" " + hardwareId;
-}
-
-// The whole content of a file; empty when it cannot be read.
-std::vector<char> FileBytes(const std::wstring& path)
-{
-    const zorva::UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::vector<char> bytes;
-    if (!file) {
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + read);
-    }
-    return bytes;
 }
 
 struct Device {
@@ -216,10 +180,8 @@ protected:
         }
     }
 
-    static InstallerRun run_;
+    inline static InstallerRun run_;
 };
-
-InstallerRun PackageInstall::run_;
 
 TEST_F(PackageInstall, InstallerReportsSuccess)
 {
@@ -228,7 +190,7 @@ TEST_F(PackageInstall, InstallerReportsSuccess)
 
 TEST_F(PackageInstall, CopiesTheLibraryIntoSystem32UnderItsInstalledName)
 {
-    const std::vector<char> installed = FileBytes(kInstalledDll);
+    const std::vector<BYTE> installed = FileBytes(kInstalledDll);
     ASSERT_FALSE(installed.empty()) << "no ZORVA_KT2HX_2_2_0.dll in System32\n" << run_.output;
     EXPECT_TRUE(installed == FileBytes(PackagedDll())) << "System32 holds another file than the package's library";
 }
@@ -240,18 +202,9 @@ TEST_F(PackageInstall, RegistersTheLibraryAsTheCoInstallerOfOneNewDevice)
     EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{L"ZORVA_KT2HX_2_2_0.dll,CoDeviceInstall"});
 }
 
-TEST_F(PackageInstall, WritesTheHardwareIdentityTree)
+TEST_F(PackageInstall, WritesBothTreesWithEnglishCaptions)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
-              DescribeTree(ExpectedHardwareIdentityTree()))
-        << run_.output;
-}
-
-TEST_F(PackageInstall, WritesTheDeviceTypeTreeWithEnglishCaptions)
-{
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
-        << run_.output;
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US")) << run_.output;
 }
 
 // Drops a drive connection that a test made, however the test ends.
@@ -315,12 +268,9 @@ protected:
         run_ = RunInstaller(InstallArguments(L"update"));
     }
 
-    static InstallerRun run_;
-    static RegTree hardwareIdentityBefore_;
+    inline static InstallerRun run_;
+    inline static RegTree hardwareIdentityBefore_;
 };
-
-InstallerRun DriverUpdateInJapanese::run_;
-RegTree DriverUpdateInJapanese::hardwareIdentityBefore_;
 
 TEST_F(DriverUpdateInJapanese, InstallerReportsSuccess)
 {
@@ -329,34 +279,13 @@ TEST_F(DriverUpdateInJapanese, InstallerReportsSuccess)
 
 TEST_F(DriverUpdateInJapanese, RewritesTheDeviceTypeTreeWithJapaneseCaptionsOnly)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"JA-JP"))))
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"JA-JP"))))
         << run_.output;
 }
 
 TEST_F(DriverUpdateInJapanese, LeavesTheHardwareIdentityTreeAsItWas)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)),
-              DescribeTree(hardwareIdentityBefore_));
-}
-
-std::string BothTrees()
-{
-    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) + "\n" +
-           DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath));
-}
-
-std::string BothTreesAsRegistered()
-{
-    return DescribeTree(ExpectedHardwareIdentityTree()) + "\n" +
-           DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US")));
-}
-
-// A request without a device information set or element, as SetupAPI may make it.
-DWORD CallCoInstaller(DI_FUNCTION code)
-{
-    COINSTALLER_CONTEXT_DATA context = {};
-    return ZorvaDll().Entry("CoDeviceInstall")(code, nullptr, nullptr, &context);
+    EXPECT_EQ(DescribeKey(kHardwareIdentityPath), DescribeTree(hardwareIdentityBefore_));
 }
 
 // A device of the appliance's setup class that is no appliance: one of its hardware IDs
@@ -403,14 +332,14 @@ protected:
             const auto same = [&device](const Device& old) { return old.instanceId == device.instanceId; };
             second = std::none_of(before.begin(), before.end(), same) ? device.instanceId : second;
         }
-        treesWithTwoUnits_ = BothTrees();
+        treesWithTwoUnits_ = DescribePlugInTrees();
         runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId + L" " + second));
-        treesWithOneUnit_ = BothTrees();
+        treesWithOneUnit_ = DescribePlugInTrees();
 
-        CallCoInstaller(DIF_REMOVE);
-        treesAfterRemovalWithoutElement_ = BothTrees();
-        CallCoInstaller(DIF_INSTALLINTERFACES);
-        treesBeforeLastRemoval_ = BothTrees();
+        ZorvaDll().CoInstall(DIF_REMOVE);
+        treesAfterRemovalWithoutElement_ = DescribePlugInTrees();
+        ZorvaDll().CoInstall(DIF_INSTALLINTERFACES);
+        treesBeforeLastRemoval_ = DescribePlugInTrees();
         runs_.push_back(RunInstaller(std::wstring(L"remove ") + kHardwareId));
     }
 
@@ -423,18 +352,12 @@ protected:
         return output;
     }
 
-    static std::vector<InstallerRun> runs_;
-    static std::string treesWithTwoUnits_;
-    static std::string treesWithOneUnit_;
-    static std::string treesAfterRemovalWithoutElement_;
-    static std::string treesBeforeLastRemoval_;
+    inline static std::vector<InstallerRun> runs_;
+    inline static std::string treesWithTwoUnits_;
+    inline static std::string treesWithOneUnit_;
+    inline static std::string treesAfterRemovalWithoutElement_;
+    inline static std::string treesBeforeLastRemoval_;
 };
-
-std::vector<InstallerRun> DeviceRemoval::runs_;
-std::string DeviceRemoval::treesWithTwoUnits_;
-std::string DeviceRemoval::treesWithOneUnit_;
-std::string DeviceRemoval::treesAfterRemovalWithoutElement_;
-std::string DeviceRemoval::treesBeforeLastRemoval_;
 
 TEST_F(DeviceRemoval, InstallerReportsSuccess)
 {
@@ -446,7 +369,7 @@ TEST_F(DeviceRemoval, InstallerReportsSuccess)
 
 TEST_F(DeviceRemoval, RemovingOneOfTwoUnitsKeepsBothTrees)
 {
-    EXPECT_EQ(treesWithTwoUnits_, BothTreesAsRegistered()) << Output();
+    EXPECT_EQ(treesWithTwoUnits_, DescribeRegisteredTrees(L"EN-US")) << Output();
     EXPECT_EQ(treesWithOneUnit_, treesWithTwoUnits_) << Output();
 }
 
@@ -457,7 +380,7 @@ TEST_F(DeviceRemoval, RemovalWithoutADeviceElementDeletesBothTreesBesideAnInstal
 
 TEST_F(DeviceRemoval, RemovingTheLastUnitDeletesBothTrees)
 {
-    ASSERT_EQ(treesBeforeLastRemoval_, BothTreesAsRegistered());
+    ASSERT_EQ(treesBeforeLastRemoval_, DescribeRegisteredTrees(L"EN-US"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHardwareIdentityPath)) << Output();
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceTypePath)) << Output();
 }
@@ -476,7 +399,7 @@ protected:
     {
         DeleteFileW(kInstalledDll);
         DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
-        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, SignedPackageInf()));
+        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, kSignedPackageInf));
     }
 
     // The other tests load the build's own library from System32.
@@ -486,10 +409,8 @@ protected:
         CopyFileW(PackagedDll().c_str(), kInstalledDll, FALSE);
     }
 
-    static InstallerRun run_;
+    inline static InstallerRun run_;
 };
-
-InstallerRun SignedPackageInstall::run_;
 
 TEST_F(SignedPackageInstall, InstallerReportsSuccess)
 {
@@ -498,16 +419,16 @@ TEST_F(SignedPackageInstall, InstallerReportsSuccess)
 
 TEST_F(SignedPackageInstall, CopiesTheSignedLibraryIntoSystem32)
 {
-    const std::vector<char> installed = FileBytes(kInstalledDll);
+    const std::vector<BYTE> installed = FileBytes(kInstalledDll);
     ASSERT_FALSE(installed.empty()) << run_.output;
-    EXPECT_TRUE(installed == FileBytes(PackagedDll(SignedPackageInf()))) << "System32 holds another file";
+    EXPECT_TRUE(installed == FileBytes(PackagedDll(kSignedPackageInf))) << "System32 holds another file";
 }
 
 TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
 {
     const std::wstring folder = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
-    const std::vector<char> catalog =
-        FileBytes(SignedPackageInf().substr(0, SignedPackageInf().find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
+    const std::vector<BYTE> catalog =
+        FileBytes(kSignedPackageInf.substr(0, kSignedPackageInf.find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
     ASSERT_FALSE(catalog.empty());
     bool found = false;
     WIN32_FIND_DATAW entry;
@@ -520,8 +441,7 @@ TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
 
 TEST_F(SignedPackageInstall, SignedLibraryWritesTheDeviceTypeTree)
 {
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
         << run_.output;
 }
 

@@ -32,15 +32,9 @@ constexpr Answer Says(const wchar_t* text)
     return Answer{Answer::Text, text};
 }
 
-LANGID g_uiLanguage = 0;
 Answer g_country = kReal;
 Answer g_language = kReal;
 decltype(&GetLocaleInfoW) g_realGetLocaleInfoW = nullptr;
-
-LANGID WINAPI FakeGetSystemDefaultUILanguage()
-{
-    return g_uiLanguage;
-}
 
 int WINAPI ScriptedGetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int size)
 {
@@ -113,10 +107,8 @@ class LocaleResolution : public testing::TestWithParam<ResolutionCase> {
 protected:
     void SetUp() override
     {
-        const ResolutionCase& testCase = GetParam();
-        g_uiLanguage = testCase.uiLanguage;
-        g_country = testCase.country;
-        g_language = testCase.language;
+        g_country = GetParam().country;
+        g_language = GetParam().language;
     }
 
     RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
@@ -126,17 +118,14 @@ protected:
 TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
 {
     PlatformRecorder recorder(dll_.Module());
-    recorder.Replace("GetSystemDefaultUILanguage", &FakeGetSystemDefaultUILanguage);
+    PlaySystemUiLanguage(recorder, GetParam().uiLanguage);
     recorder.Replace("GetLocaleInfoW", &ScriptedGetLocaleInfoW);
     g_realGetLocaleInfoW = recorder.Real<decltype(&GetLocaleInfoW)>("GetLocaleInfoW");
 
     zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    COINSTALLER_CONTEXT_DATA context = {};
-    EXPECT_EQ(dll_.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context),
-              static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(dll_.CoInstall(DIF_INSTALLINTERFACES, set.get()), static_cast<DWORD>(NO_ERROR));
 
-    EXPECT_EQ(DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, kDeviceTypePath)),
-              DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(GetParam().expectedTag))));
+    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(GetParam().expectedTag))));
 }
 
 INSTANTIATE_TEST_SUITE_P(UiLanguages, LocaleResolution, testing::ValuesIn(kCases),

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -158,16 +159,6 @@ struct IconDirEntry {
 };
 #pragma pack(pop)
 
-struct IconGroupEntry {
-    int size;
-    int bits;
-    bool operator<(const IconGroupEntry& other) const
-    {
-        return size != other.size ? size < other.size : bits < other.bits;
-    }
-    bool operator==(const IconGroupEntry& other) const { return size == other.size && bits == other.bits; }
-};
-
 class IconGroups : public DllImage, public testing::WithParamInterface<int> {};
 
 TEST_P(IconGroups, HoldTheSevenImagesTheShellPicksFrom)
@@ -178,14 +169,14 @@ TEST_P(IconGroups, HoldTheSevenImagesTheShellPicksFrom)
     const WORD count = *reinterpret_cast<const WORD*>(data + 4);
     const auto* entries = reinterpret_cast<const IconDirEntry*>(data + 6);
 
-    std::vector<IconGroupEntry> images;
+    std::vector<std::pair<int, int>> images;  // size and bits per pixel
     for (WORD i = 0; i < count; ++i) {
         EXPECT_EQ(entries[i].width, entries[i].height);
         images.push_back({entries[i].width == 0 ? 256 : entries[i].width, entries[i].bitCount});
         EXPECT_NE(FindResourceW(module_.get(), MAKEINTRESOURCEW(entries[i].id), RT_ICON), nullptr);
     }
     std::sort(images.begin(), images.end());
-    const std::vector<IconGroupEntry> expected = {{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}, {256, 32}};
+    const std::vector<std::pair<int, int>> expected = {{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}, {256, 32}};
     EXPECT_EQ(images, expected);
 }
 

@@ -39,11 +39,6 @@ struct TailCase {
     UINT codePage = 1252;  // the ANSI code page the tail is written in (and run under)
 };
 
-std::ostream& operator<<(std::ostream& out, const TailCase& c)
-{
-    return out << c.name;
-}
-
 const TailCase kTailCases[] = {
     {"NullTail", nullptr, std::nullopt},
     {"EmptyTail", "", std::nullopt},
@@ -86,11 +81,6 @@ struct HostCase {
     const wchar_t* urlHost;
     const wchar_t* uncHost;  // empty: refused
 };
-
-std::ostream& operator<<(std::ostream& out, const HostCase& c)
-{
-    return out << c.name;
-}
 
 const HostCase kHostCases[] = {
     {"Name", L"nas-kt2hx", L"nas-kt2hx"},
@@ -211,11 +201,6 @@ struct UrlCase {
     std::wstring host;
 };
 
-std::ostream& operator<<(std::ostream& out, const UrlCase& c)
-{
-    return out << c.name;
-}
-
 const UrlCase kFoundCases[] = {
     {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
     {"Ipv4WithoutPort", L"http://10.0.0.7/upnp/desc.xml", L"10.0.0.7"},
@@ -260,20 +245,15 @@ TEST_F(FindDeviceHost, AsksTheFinderOnceForExactlyTheUdn)
 
 // The finder DLL stays loaded once a lookup has loaded it (it pins itself), so its count is
 // compared with what it was before: an object leaked by an earlier test fails that test only.
-LONG LiveFinderObjects()
-{
-    return FinderLiveObjectsHere().value_or(0);
-}
-
 TEST_F(FindDeviceHost, SuccessfulLookupReleasesEveryFinderObject)
 {
     AddDevice(kUdnWide, L"http://192.168.1.20:5000/desc.xml");
-    const LONG before = LiveFinderObjects();
+    const LONG before = FinderLiveObjectsHere().value_or(0);
 
     ASSERT_TRUE(LookUp(kUdn).found);
 
     ASSERT_TRUE(FinderLiveObjectsHere().has_value()) << "the lookup did not load the finder";
-    EXPECT_EQ(LiveFinderObjects(), before);
+    EXPECT_EQ(FinderLiveObjectsHere(), before);
 }
 
 // What WinHttpCrackUrl reports as the host of `url`, for the test below.
@@ -314,11 +294,6 @@ struct ApartmentCase {
     HRESULT comAfterwards;
 };
 
-std::ostream& operator<<(std::ostream& out, const ApartmentCase& c)
-{
-    return out << c.name;
-}
-
 // S_OK afterwards: the thread is out of COM again. S_FALSE: the caller's own apartment is
 // still there. An unbalanced CoUninitialize would tear down the caller's apartment (after a
 // CoInitializeEx that failed with RPC_E_CHANGED_MODE, it has no call of its own to undo).
@@ -351,11 +326,6 @@ struct FailureCase {
     FinderFailure failure;
     std::optional<std::wstring> descriptionUrl;  // nullopt: the finder knows no such device
 };
-
-std::ostream& operator<<(std::ostream& out, const FailureCase& c)
-{
-    return out << c.name;
-}
 
 const FailureCase kFailureCases[] = {
     {"FinderMissing", true, FinderFailure::None, L"http://192.168.1.20/desc.xml"},
@@ -400,12 +370,12 @@ TEST_P(FindDeviceHostFails, LeavesTheHostEmpty)
 
 TEST_P(FindDeviceHostFails, ReleasesEveryFinderObject)
 {
-    const LONG before = LiveFinderObjects();
+    const LONG before = FinderLiveObjectsHere().value_or(0);
 
     LookUpFailing();
 
     EXPECT_EQ(ReadFinderActivity().created, GetParam().finderMissing ? 0u : 1u);
-    EXPECT_EQ(LiveFinderObjects(), before);
+    EXPECT_EQ(FinderLiveObjectsHere().value_or(0), before);
 }
 
 TEST_P(FindDeviceHostFails, LeavesComOnItsThreadExactlyOnce)

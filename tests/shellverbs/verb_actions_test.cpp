@@ -45,12 +45,15 @@ private:
     zorva::UniqueBstr text_;
 };
 
-// --- ConnectPublicShare -----------------------------------------------------------------
-
-class ConnectPublicShare : public testing::Test {
+// Each test starts from stand-ins that have recorded nothing.
+class FreshStandins : public testing::Test {
 protected:
     void SetUp() override { ResetStandins(); }
 };
+
+// --- ConnectPublicShare -----------------------------------------------------------------
+
+using ConnectPublicShare = FreshStandins;
 
 TEST_F(ConnectPublicShare, ConnectsPublicShareToASystemChosenDriveWithDefaultCredentials)
 {
@@ -105,11 +108,6 @@ struct LengthCase {
     bool fits;
 };
 
-std::ostream& operator<<(std::ostream& out, const LengthCase& c)
-{
-    return out << c.name;
-}
-
 // "\\" + host + "\Public" and its terminator in 260 units: 250 characters fit.
 const LengthCase kLengthCases[] = {
     {"Host250Fits", 250, true},
@@ -146,11 +144,6 @@ struct AnswerCase {
     HRESULT result;
 };
 
-std::ostream& operator<<(std::ostream& out, const AnswerCase& c)
-{
-    return out << c.name;
-}
-
 const AnswerCase kAnswerCases[] = {
     {"Success", WN_SUCCESS, S_OK},
     {"BadNetName", WN_BAD_NETNAME, static_cast<HRESULT>(0x80070043)},
@@ -177,10 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, ConnectPublicShareAnswer, testing::ValuesIn(kA
 
 // --- LaunchShellTarget ------------------------------------------------------------------
 
-class LaunchShellTarget : public testing::Test {
-protected:
-    void SetUp() override { ResetStandins(); }
-};
+using LaunchShellTarget = FreshStandins;
 
 TEST_F(LaunchShellTarget, ShellOpensTheTargetAndTheCallReportsIt)
 {
@@ -219,40 +209,6 @@ std::string DesignedLaunch(const std::string& target)
            "dwHotKey=0x0 hIcon=null hProcess=null}, -> hProcess=#) = 1";
 }
 
-class EntryPoints : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ResetStandins();
-        AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
-        MakeUncServer(kHost);
-        // Loaded for good (it pins itself), so that the BSTRs it hands out can be watched.
-        const HMODULE finder = LoadLibraryW(L"zorva_test_upnpfinder.dll");
-        ASSERT_NE(finder, nullptr);
-        recorder_.Attach(finder, {"SysAllocString", "SysAllocStringLen"});
-    }
-
-    // Calls an entry point the way rundll32 does: on a thread of its own, outside COM.
-    // Afterwards the thread must be outside COM again (CoInitializeEx answers S_OK).
-    void Call(const char* name, HWND owner, const char* tail, int show)
-    {
-        std::string writable = tail;
-        HRESULT comAfterwards = E_UNEXPECTED;
-        RunWithDeadline(
-            [&] {
-                dll_.Entry<VerbEntry>(name)(owner, GetModuleHandleW(nullptr), &writable[0], show);
-                const zorva::ComApartment afterwards(COINIT_MULTITHREADED);
-                comAfterwards = afterwards.Result();
-            },
-            60000, name);
-        EXPECT_EQ(comAfterwards, S_OK) << "COM left entered, or left too often";
-        EXPECT_EQ(testing::PrintToString(recorder_.Outstanding()), "{}") << "not released";
-    }
-
-    ZorvaDll dll_;
-    PlatformRecorder recorder_{dll_.Module()};
-};
-
 // An owner window of its own, as rundll32 passes one.
 class OwnerWindow {
 public:
@@ -276,16 +232,50 @@ private:
     HWND window_;
 };
 
+class EntryPoints : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetStandins();
+        AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
+        MakeUncServer(kHost);
+        // Loaded for good (it pins itself), so that the BSTRs it hands out can be watched.
+        const HMODULE finder = LoadLibraryW(L"zorva_test_upnpfinder.dll");
+        ASSERT_NE(finder, nullptr);
+        recorder_.Attach(finder, {"SysAllocString", "SysAllocStringLen"});
+        ASSERT_NE(owner_.get(), nullptr);
+    }
+
+    // Calls an entry point the way rundll32 does: on a thread of its own, outside COM.
+    // Afterwards the thread must be outside COM again (CoInitializeEx answers S_OK).
+    void Call(const char* name, HWND owner, const char* tail, int show)
+    {
+        std::string writable = tail;
+        HRESULT comAfterwards = E_UNEXPECTED;
+        RunWithDeadline(
+            [&] {
+                dll_.Entry<VerbEntry>(name)(owner, GetModuleHandleW(nullptr), &writable[0], show);
+                const zorva::ComApartment afterwards(COINIT_MULTITHREADED);
+                comAfterwards = afterwards.Result();
+            },
+            60000, name);
+        EXPECT_EQ(comAfterwards, S_OK) << "COM left entered, or left too often";
+        EXPECT_EQ(testing::PrintToString(recorder_.Outstanding()), "{}") << "not released";
+    }
+
+    ZorvaDll dll_;
+    PlatformRecorder recorder_{dll_.Module()};
+    const OwnerWindow owner_;
+};
+
 // The lookup: the multithreaded apartment, the system's finder class in process, its BSTRs
 // freed; then, outside COM, the launch as designed. The owner window and show command that
 // rundll32 passes change nothing.
 TEST_F(EntryPoints, OpenFindsTheDeviceThenLaunchesItsNetworkRootAsDesigned)
 {
-    const OwnerWindow owner;
-    ASSERT_NE(owner.get(), nullptr);
     LaunchWaiter launches;
 
-    Call("ShellCommandOpen", owner.get(), kTail, SW_HIDE);
+    Call("ShellCommandOpen", owner_.get(), kTail, SW_HIDE);
 
     EXPECT_EQ(testing::PrintToString(recorder_.Texts({"CoInitializeEx", "CoCreateInstance", "CoUninitialize",
                                                       "ShellExecuteExW"})),
@@ -305,11 +295,9 @@ TEST_F(EntryPoints, OpenFindsTheDeviceThenLaunchesItsNetworkRootAsDesigned)
 
 TEST_F(EntryPoints, InstallLaunchesTheDownloadPageAsDesigned)
 {
-    const OwnerWindow owner;
-    ASSERT_NE(owner.get(), nullptr);
     LaunchWaiter launches;
 
-    Call("ShellCommandInstall", owner.get(), kTail, SW_SHOWMINNOACTIVE);
+    Call("ShellCommandInstall", owner_.get(), kTail, SW_SHOWMINNOACTIVE);
 
     EXPECT_EQ(testing::PrintToString(recorder_.Texts({"ShellExecuteExW"})),
               testing::PrintToString(std::vector<std::string>{
@@ -322,10 +310,8 @@ TEST_F(EntryPoints, InstallLaunchesTheDownloadPageAsDesigned)
 // no password, no user, CONNECT_REDIRECT alone, the access-name buffer and its 260 units.
 TEST_F(EntryPoints, MountConnectsThePublicShareAsDesigned)
 {
-    const OwnerWindow owner;
-    ASSERT_NE(owner.get(), nullptr);
 
-    Call("ShellCommandMount", owner.get(), kTail, SW_HIDE);
+    Call("ShellCommandMount", owner_.get(), kTail, SW_HIDE);
 
     const std::vector<std::string> connections = recorder_.Texts({"WNetUseConnectionW"});
     ASSERT_EQ(connections.size(), 1u);

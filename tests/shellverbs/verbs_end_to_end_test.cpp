@@ -5,9 +5,10 @@
 // started by the shell for a folder or URL, the provider gets the connection request.
 
 #include "common/unique_resource.h"
+#include "demo/appliance.h"
+#include "demo/network_folder.h"
 #include "support/case_name.h"
 #include "support/plugin_trees.h"
-#include "support/processes.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
@@ -31,24 +32,14 @@ using namespace zorva_test;
 constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
 constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
 
-enum class Verb { Open, Mount, Download };
-
-const char* VerbName(Verb verb)
-{
-    switch (verb) {
-    case Verb::Open:
-        return "Open";
-    case Verb::Mount:
-        return "Mount";
-    default:
-        return "Download";
-    }
-}
-
-std::ostream& operator<<(std::ostream& out, Verb verb)
-{
-    return out << VerbName(verb);
-}
+// A verb: its name in test names, and the entry point its registered command line calls.
+struct Verb {
+    const char* name;
+    const wchar_t* entry;
+};
+constexpr Verb kOpen{"Open", L"ShellCommandOpen"};
+constexpr Verb kMount{"Mount", L"ShellCommandMount"};
+constexpr Verb kDownload{"Download", L"ShellCommandInstall"};
 
 class Verbs : public testing::Test {
 protected:
@@ -57,10 +48,8 @@ protected:
     static void SetUpTestSuite()
     {
         plugIns_ = std::make_unique<RegistryGuard>(HKEY_CLASSES_ROOT, kPlugInsPath);
-        const ZorvaDll dll;
         zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        COINSTALLER_CONTEXT_DATA context = {};
-        dll.Entry("CoDeviceInstall")(DIF_INSTALLINTERFACES, set.get(), nullptr, &context);
+        ZorvaDll().CoInstall(DIF_INSTALLINTERFACES, set.get());
     }
     static void TearDownTestSuite() { plugIns_.reset(); }
 
@@ -70,60 +59,35 @@ protected:
         ResetStandins();
     }
 
-    // The verb's command line as the co-installer registered it (English captions).
-    static std::wstring RegisteredCommand(Verb verb)
-    {
-        const CaptionRow& captions = CaptionRowFor(L"EN-US");
-        const Caption& caption =
-            verb == Verb::Open ? captions.open : verb == Verb::Mount ? captions.mount : captions.download;
-        const std::wstring path = kDeviceTypePath + L"\\shell\\" + caption.str() + L"\\command";
-        const RegTree tree = SnapshotTree(HKEY_CLASSES_ROOT, path);
-        const auto key = tree.find(L"");
-        if (key == tree.end() || key->second.count(L"") == 0) {
-            throw std::runtime_error(std::string("no registered command for ") + VerbName(verb));
-        }
-        const std::wstring text = CodeUnits(key->second.at(L""));
-        return text.substr(0, text.find(L'\0'));
-    }
-
-    // Runs the verb as the shell does, with `argument` in place of %1, and waits for it and
-    // what it started. (rundll32 exits 0 whatever happens: only the effects tell.)
+    // Runs the registered verb as the Network folder does, with `argument` in place of %1,
+    // and waits for it and what it started. (rundll32 exits 0 whatever happens: only the
+    // effects tell.)
     static void RunVerb(Verb verb, const std::wstring& argument)
     {
-        std::wstring command = RegisteredCommand(verb);
-        const size_t placeholder = command.find(L"%1");
-        if (placeholder == std::wstring::npos) {
-            throw std::runtime_error("the registered command has no %1");
-        }
-        command.replace(placeholder, 2, argument);
-        static_cast<void>(RunAndWait(command));
+        const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
+        static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, verb.entry), argument));
     }
 
-    static std::unique_ptr<RegistryGuard> plugIns_;
+    inline static std::unique_ptr<RegistryGuard> plugIns_;
 };
-
-std::unique_ptr<RegistryGuard> Verbs::plugIns_;
 
 // --- What each verb does for a device that is found ----------------------------------------
 
 struct HostCase {
-    const char* name;
+    std::string name;
     std::wstring descriptionUrl;
     std::wstring host;
 };
 
-std::ostream& operator<<(std::ostream& out, const HostCase& c)
+// Hosts of every kind, and the longest host the verb takes.
+std::vector<HostCase> HostCases(size_t longest)
 {
-    return out << c.name;
+    const std::wstring host(longest, L'h');
+    return {{"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
+            {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
+            {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
+            {"Host" + std::to_string(longest) + "Characters", L"http://" + host + L":80/desc.xml", host}};
 }
-
-// Wine's shell opens "\\host" only for hosts of up to 253 characters.
-const HostCase kOpenCases[] = {
-    {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
-    {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
-    {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
-    {"Host253Characters", L"http://" + std::wstring(253, L'o') + L":80/desc.xml", std::wstring(253, L'o')},
-};
 
 class OpenVerb : public Verbs, public testing::WithParamInterface<HostCase> {};
 
@@ -132,7 +96,7 @@ TEST_P(OpenVerb, ShellOpensTheNetworkRootOfTheHost)
     AddDevice(kUdn, GetParam().descriptionUrl);
     MakeUncServer(GetParam().host);
 
-    RunVerb(Verb::Open, kUdn);
+    RunVerb(kOpen, kUdn);
 
     const std::vector<Launch> launches = ReadLaunches();
     ASSERT_EQ(launches.size(), 1u);
@@ -140,16 +104,9 @@ TEST_P(OpenVerb, ShellOpensTheNetworkRootOfTheHost)
     EXPECT_TRUE(ReadConnectionRequests().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(kOpenCases),
+// Wine's shell opens "\\host" only for hosts of up to 253 characters.
+INSTANTIATE_TEST_SUITE_P(Hosts, OpenVerb, testing::ValuesIn(HostCases(253)),
                          zorva_test::CaseName());
-
-// A host of up to 250 characters fits the remote name "\\host\Public" in 260 units.
-const HostCase kMountCases[] = {
-    {"Ipv4WithPort", L"http://192.168.1.20:5000/desc.xml", L"192.168.1.20"},
-    {"Name", L"http://nas-kt2hx.zorva.example/upnp/desc.xml", L"nas-kt2hx.zorva.example"},
-    {"FullyQualifiedName", L"http://nas.example./desc.xml", L"nas.example."},
-    {"Host250Characters", L"http://" + std::wstring(250, L'm') + L"/desc.xml", std::wstring(250, L'm')},
-};
 
 class MountVerb : public Verbs, public testing::WithParamInterface<HostCase> {};
 
@@ -157,7 +114,7 @@ TEST_P(MountVerb, RouterGetsThePublicShareWithRedirectAndNoCredentials)
 {
     AddDevice(kUdn, GetParam().descriptionUrl);
 
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
 
     const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
     ASSERT_EQ(requests.size(), 1u);
@@ -174,14 +131,15 @@ TEST_P(MountVerb, RouterGetsThePublicShareWithRedirectAndNoCredentials)
     EXPECT_TRUE(ReadLaunches().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, MountVerb, testing::ValuesIn(kMountCases),
+// A host of up to 250 characters fits the remote name "\\host\Public" in 260 units.
+INSTANTIATE_TEST_SUITE_P(Hosts, MountVerb, testing::ValuesIn(HostCases(250)),
                          zorva_test::CaseName());
 
 TEST_F(Verbs, MountRefusesAHostTooLongForTheRemoteName)
 {
     AddDevice(kUdn, L"http://" + std::wstring(251, L'm') + L"/desc.xml");
 
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
 
     EXPECT_TRUE(ReadConnectionRequests().empty());
 }
@@ -190,11 +148,6 @@ struct AnswerCase {
     const char* name;
     DWORD answer;
 };
-
-std::ostream& operator<<(std::ostream& out, const AnswerCase& c)
-{
-    return out << c.name;
-}
 
 // A null local name would make Wine walk the drive letters on WN_ALREADY_CONNECTED, one
 // request per letter.
@@ -211,7 +164,7 @@ TEST_P(MountVerbAnswer, RefusedConnectionIsAttemptedOnceAndEndsQuietly)
     AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
     SetProviderAnswer(GetParam().answer);
 
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
 
     EXPECT_EQ(ReadConnectionRequests().size(), 1u);
     EXPECT_TRUE(ReadLaunches().empty());
@@ -224,8 +177,8 @@ TEST_F(Verbs, MountingAgainAsksTheRouterAgain)
 {
     AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
 
-    RunVerb(Verb::Mount, kUdn);
-    RunVerb(Verb::Mount, kUdn);
+    RunVerb(kMount, kUdn);
+    RunVerb(kMount, kUdn);
 
     const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
     ASSERT_EQ(requests.size(), 2u);
@@ -236,11 +189,6 @@ struct DownloadCase {
     const char* name;
     const wchar_t* argument;
 };
-
-std::ostream& operator<<(std::ostream& out, const DownloadCase& c)
-{
-    return out << c.name;
-}
 
 const DownloadCase kDownloadCases[] = {
     {"EmptyArgument", L""},
@@ -255,7 +203,7 @@ TEST_P(DownloadVerb, OpensTheDownloadPageWithoutLookingUpTheDevice)
 {
     AddDevice(kUdn, L"http://192.168.1.20:5000/desc.xml");
 
-    RunVerb(Verb::Download, GetParam().argument);
+    RunVerb(kDownload, GetParam().argument);
 
     const std::vector<Launch> launches = ReadLaunches();
     ASSERT_EQ(launches.size(), 1u);
@@ -282,8 +230,7 @@ TEST_P(LookupVerb, SuccessfulVerbLeavesNoFinderObjectAlive)
     EXPECT_EQ(finder.liveObjects, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::Values(Verb::Open, Verb::Mount),
-                         [](const testing::TestParamInfo<Verb>& info) { return std::string(VerbName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::Values(kOpen, kMount), zorva_test::CaseName());
 
 // --- The device argument ----------------------------------------------------------------
 
@@ -293,18 +240,13 @@ struct NoUdnCase {
     const wchar_t* argument;
 };
 
-std::ostream& operator<<(std::ostream& out, const NoUdnCase& c)
-{
-    return out << c.name;
-}
-
 const NoUdnCase kNoUdnCases[] = {
-    {"OpenEmpty", Verb::Open, L""},
-    {"OpenUpperCase", Verb::Open, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"OpenDeviceName", Verb::Open, L"Zorva KT2HX"},
-    {"MountEmpty", Verb::Mount, L""},
-    {"MountUpperCase", Verb::Mount, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"MountDeviceName", Verb::Mount, L"Zorva KT2HX"},
+    {"OpenEmpty", kOpen, L""},
+    {"OpenUpperCase", kOpen, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+    {"OpenDeviceName", kOpen, L"Zorva KT2HX"},
+    {"MountEmpty", kMount, L""},
+    {"MountUpperCase", kMount, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+    {"MountDeviceName", kMount, L"Zorva KT2HX"},
 };
 
 class VerbWithoutUdn : public Verbs, public testing::WithParamInterface<NoUdnCase> {};
@@ -332,11 +274,6 @@ struct UdnCase {
     std::wstring udn;  // what the finder must be asked for
 };
 
-std::ostream& operator<<(std::ostream& out, const UdnCase& c)
-{
-    return out << c.name;
-}
-
 // The command line is wide; rundll32 converts the tail to the ANSI code page (1252 here)
 // and the verb converts it back.
 const UdnCase kUdnCases[] = {
@@ -356,7 +293,7 @@ TEST_P(VerbUdn, FinderIsAskedForTheUdnAsItStandsInTheArgument)
     AddDevice(GetParam().udn, L"http://192.168.1.20:5000/desc.xml");
     MakeUncServer(L"192.168.1.20");
 
-    RunVerb(Verb::Open, GetParam().argument);
+    RunVerb(kOpen, GetParam().argument);
 
     const FinderActivity finder = ReadFinderActivity();
     EXPECT_EQ(finder.findCalls, 1u);
@@ -398,21 +335,17 @@ const FailureCase kFailureCases[] = {
 };
 
 struct FailureRun {
+    std::string name;  // the verb and the failure, "OpenFinderMissing"
     Verb verb;
     FailureCase failure;
 };
 
-std::ostream& operator<<(std::ostream& out, const FailureRun& run)
-{
-    return out << VerbName(run.verb) << run.failure.name;
-}
-
 std::vector<FailureRun> FailureRuns()
 {
     std::vector<FailureRun> runs;
-    for (Verb verb : {Verb::Open, Verb::Mount}) {
+    for (Verb verb : {kOpen, kMount}) {
         for (const FailureCase& failure : kFailureCases) {
-            runs.push_back({verb, failure});
+            runs.push_back({verb.name + std::string(failure.name), verb, failure});
         }
     }
     return runs;
@@ -431,7 +364,7 @@ protected:
     const FailureObservation& RunFailing()
     {
         static std::map<std::string, FailureObservation> observed;
-        const std::string key = std::string(VerbName(GetParam().verb)) + GetParam().failure.name;
+        const std::string& key = GetParam().name;
         const auto done = observed.find(key);
         if (done != observed.end()) {
             return done->second;
@@ -476,9 +409,6 @@ TEST_P(FailedLookup, NoFinderObjectIsLeftAlive)
     EXPECT_EQ(run.finder.liveObjects, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, FailedLookup, testing::ValuesIn(FailureRuns()),
-                         [](const testing::TestParamInfo<FailureRun>& info) {
-                             return std::string(VerbName(info.param.verb)) + info.param.failure.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Steps, FailedLookup, testing::ValuesIn(FailureRuns()), zorva_test::CaseName());
 
 }  // namespace

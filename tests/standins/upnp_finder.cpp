@@ -13,6 +13,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -69,6 +71,54 @@ bool LookUpDevice(const std::wstring& udn, std::wstring& url)
     }
 }
 
+// An out-parameter the stand-in does not fill: cleared, as COM callers may free it.
+template <typename T>
+HRESULT NotImplemented(T* value)
+{
+    if (value != nullptr) {
+        *value = nullptr;
+    }
+    return E_NOTIMPL;
+}
+
+// The answer to a query for a value the stand-in does have.
+template <typename T>
+HRESULT Answer(T* out, T value)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = value;
+    return S_OK;
+}
+
+// A BSTR copy of `text` for an out-parameter.
+HRESULT AnswerCopy(BSTR* out, const std::wstring& text)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+// QueryInterface of an object that has one interface: `self`, for IUnknown and `iids`.
+template <typename Interface>
+HRESULT QueryOne(Interface* self, REFIID iid, void** object, std::initializer_list<IID> iids)
+{
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) &&
+        std::none_of(iids.begin(), iids.end(), [&iid](const IID& known) { return IsEqualIID(iid, known); })) {
+        return E_NOINTERFACE;
+    }
+    *object = self;
+    self->AddRef();
+    return S_OK;
+}
+
 // IDispatch is part of both interfaces; nothing here is scriptable.
 template <typename Interface>
 class DispatchStub : public Interface {
@@ -80,13 +130,7 @@ public:
         }
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info != nullptr) {
-            *info = nullptr;
-        }
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return NotImplemented(info); }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
     {
@@ -117,16 +161,6 @@ private:
     LONG references_ = 1;
 };
 
-// An out-parameter the stand-in does not fill: cleared, as COM callers may free it.
-template <typename T>
-HRESULT NotImplemented(T* value)
-{
-    if (value != nullptr) {
-        *value = nullptr;
-    }
-    return E_NOTIMPL;
-}
-
 // One device; it also carries UPnPDeviceDocumentAccess, as the system's device does.
 class Device final : public CountedObject<DispatchStub<UPnPDevice>, UPnPDeviceDocumentAccess> {
 public:
@@ -151,44 +185,18 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetDocumentURL(BSTR* documentUrl) override
     {
-        if (documentUrl == nullptr) {
-            return E_POINTER;
-        }
-        if (Failing(kFailNoUrl)) {
+        if (documentUrl != nullptr && Failing(kFailNoUrl)) {
             *documentUrl = nullptr;
             return E_FAIL;
         }
-        *documentUrl = SysAllocStringLen(url_.data(), static_cast<UINT>(url_.size()));
-        return *documentUrl != nullptr ? S_OK : E_OUTOFMEMORY;
+        return AnswerCopy(documentUrl, url_);
     }
 
-    HRESULT STDMETHODCALLTYPE get_UniqueDeviceName(BSTR* value) override
-    {
-        if (value == nullptr) {
-            return E_POINTER;
-        }
-        *value = SysAllocStringLen(udn_.data(), static_cast<UINT>(udn_.size()));
-        return *value != nullptr ? S_OK : E_OUTOFMEMORY;
-    }
-
-    HRESULT STDMETHODCALLTYPE get_IsRootDevice(VARIANT_BOOL* value) override
-    {
-        if (value == nullptr) {
-            return E_POINTER;
-        }
-        *value = VARIANT_TRUE;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_UniqueDeviceName(BSTR* value) override { return AnswerCopy(value, udn_); }
+    HRESULT STDMETHODCALLTYPE get_IsRootDevice(VARIANT_BOOL* value) override { return Answer(value, VARIANT_TRUE); }
     HRESULT STDMETHODCALLTYPE get_RootDevice(UPnPDevice** device) override { return NotImplemented(device); }
     HRESULT STDMETHODCALLTYPE get_ParentDevice(UPnPDevice** device) override { return NotImplemented(device); }
-    HRESULT STDMETHODCALLTYPE get_HasChildren(VARIANT_BOOL* value) override
-    {
-        if (value == nullptr) {
-            return E_POINTER;
-        }
-        *value = VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_HasChildren(VARIANT_BOOL* value) override { return Answer(value, VARIANT_FALSE); }
     HRESULT STDMETHODCALLTYPE get_Children(IUPnPDevices** devices) override { return NotImplemented(devices); }
     HRESULT STDMETHODCALLTYPE get_FriendlyName(BSTR* value) override { return NotImplemented(value); }
     HRESULT STDMETHODCALLTYPE get_Type(BSTR* value) override { return NotImplemented(value); }
@@ -216,17 +224,7 @@ class Finder final : public CountedObject<DispatchStub<UPnPDeviceFinder>> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-            !IsEqualIID(iid, kIidUPnPDeviceFinder)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<UPnPDeviceFinder*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOne<UPnPDeviceFinder>(this, iid, object, {IID_IDispatch, kIidUPnPDeviceFinder});
     }
 
     HRESULT STDMETHODCALLTYPE FindByUDN(BSTR udn, UPnPDevice** device) override
@@ -262,10 +260,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE FindByType(BSTR, DWORD, IUPnPDevices** devices) override
     {
-        if (devices != nullptr) {
-            *devices = nullptr;
-        }
-        return E_NOTIMPL;
+        return NotImplemented(devices);
     }
     HRESULT STDMETHODCALLTYPE CreateAsyncFind(BSTR, DWORD, IUnknown*, LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE StartAsyncFind(LONG) override { return E_NOTIMPL; }
@@ -276,16 +271,7 @@ class ClassFactory final : public CountedObject<IClassFactory> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOne<IClassFactory>(this, iid, object, {IID_IClassFactory});
     }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
@@ -309,11 +295,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
-        if (lock) {
-            InterlockedIncrement(&g_locks);
-        } else {
-            InterlockedDecrement(&g_locks);
-        }
+        InterlockedExchangeAdd(&g_locks, lock ? 1 : -1);
         return S_OK;
     }
 };

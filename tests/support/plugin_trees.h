@@ -112,4 +112,22 @@ inline RegTree ExpectedDeviceTypeTree(const CaptionRow& row)
     };
 }
 
+// What HKCR holds below `path`, as text to compare with an expected tree's.
+inline std::string DescribeKey(const std::wstring& path)
+{
+    return DescribeTree(SnapshotTree(HKEY_CLASSES_ROOT, path));
+}
+
+// Both plug-in trees as HKCR holds them, and as the co-installer registers them with the
+// captions of `tag`, as text.
+inline std::string DescribePlugInTrees()
+{
+    return DescribeKey(kHardwareIdentityPath) + "\n" + DescribeKey(kDeviceTypePath);
+}
+
+inline std::string DescribeRegisteredTrees(std::wstring_view tag)
+{
+    return DescribeTree(ExpectedHardwareIdentityTree()) + "\n" + DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(tag)));
+}
+
 }  // namespace zorva_test

@@ -89,6 +89,20 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The system UI language a module sees once PlaySystemUiLanguage has put this stand-in into
+// its GetSystemDefaultUILanguage slot.
+inline LANGID g_playedUiLanguage = 0;
+inline LANGID WINAPI PlayedUiLanguage()
+{
+    return g_playedUiLanguage;
+}
+
+inline void PlaySystemUiLanguage(PlatformRecorder& recorder, LANGID language)
+{
+    g_playedUiLanguage = language;
+    recorder.Replace("GetSystemDefaultUILanguage", &PlayedUiLanguage);
+}
+
 // The number of handles this process holds (from the system's handle table: Wine does not
 // implement GetProcessHandleCount).
 ULONG HandlesHeld();

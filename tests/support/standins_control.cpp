@@ -5,6 +5,7 @@
 #include "support/registry.h"
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 
 namespace zorva_test {
@@ -75,26 +76,18 @@ void AddDevice(const std::wstring& udn, const std::wstring& descriptionUrl)
 
 void SetFinderFailure(FinderFailure failure)
 {
+    static const std::map<FinderFailure, const wchar_t*> kModes = {
+        {FinderFailure::FindByUdn, zorva_standin::kFailFindByUdn},
+        {FinderFailure::NotFound, zorva_standin::kFailNotFound},
+        {FinderFailure::NoDocumentAccess, zorva_standin::kFailNoDocumentAccess},
+        {FinderFailure::NoUrl, zorva_standin::kFailNoUrl},
+    };
     zorva::UniqueHkey finder = MustCreate(zorva_standin::kFinderKey);
-    const wchar_t* mode = nullptr;
-    switch (failure) {
-    case FinderFailure::None:
+    if (failure == FinderFailure::None) {
         RegDeleteValueW(finder.get(), zorva_standin::kFinderFail);
-        return;
-    case FinderFailure::FindByUdn:
-        mode = zorva_standin::kFailFindByUdn;
-        break;
-    case FinderFailure::NotFound:
-        mode = zorva_standin::kFailNotFound;
-        break;
-    case FinderFailure::NoDocumentAccess:
-        mode = zorva_standin::kFailNoDocumentAccess;
-        break;
-    case FinderFailure::NoUrl:
-        mode = zorva_standin::kFailNoUrl;
-        break;
+    } else {
+        zorva_standin::SetString(finder.get(), zorva_standin::kFinderFail, kModes.at(failure));
     }
-    zorva_standin::SetString(finder.get(), zorva_standin::kFinderFail, mode);
 }
 
 FinderActivity ReadFinderActivity()
@@ -256,13 +249,8 @@ std::ostream& operator<<(std::ostream& out, const ConnectionRequest& request)
 
 std::ostream& operator<<(std::ostream& out, const Launch& launch)
 {
-    out << "launch [" << Narrow(launch.commandLine) << "] show ";
-    if (launch.showWindow) {
-        out << *launch.showWindow;
-    } else {
-        out << "unset";
-    }
-    return out;
+    return out << "launch [" << Narrow(launch.commandLine) << "] show "
+               << (launch.showWindow ? std::to_string(*launch.showWindow) : std::string("unset"));
 }
 
 }  // namespace zorva_test

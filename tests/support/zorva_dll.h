@@ -46,6 +46,14 @@ public:
         return entry;
     }
 
+    // A request to the co-installer as SetupAPI makes it, a first call; without a device
+    // information set or element, as SetupAPI may make it too.
+    DWORD CoInstall(DI_FUNCTION code, HDEVINFO set = nullptr, PSP_DEVINFO_DATA device = nullptr) const
+    {
+        COINSTALLER_CONTEXT_DATA context = {};
+        return Entry("CoDeviceInstall")(code, set, device, &context);
+    }
+
 private:
     zorva::UniqueModule module_;
 };

@@ -154,22 +154,15 @@ void RunSweep(const std::string& name, const Sweep& sweep)
 // The position (from 1) of the first call of `function`; past the end when there is none.
 size_t Position(const std::vector<PlatformCall>& calls, const std::string& function)
 {
-    for (size_t i = 0; i < calls.size(); ++i) {
-        if (calls[i].function == function) {
-            return i + 1;
-        }
-    }
-    return calls.size() + 1;
+    const auto call =
+        std::find_if(calls.begin(), calls.end(), [&](const PlatformCall& c) { return c.function == function; });
+    return static_cast<size_t>(call - calls.begin()) + 1;
 }
 
 bool Performed(const std::vector<PlatformCall>& calls, const std::string& function)
 {
-    for (const PlatformCall& call : calls) {
-        if (call.function == function && !call.injected) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(calls.begin(), calls.end(),
+                       [&](const PlatformCall& call) { return call.function == function && !call.injected; });
 }
 
 // --- The co-installer -----------------------------------------------------------------------
@@ -235,13 +228,6 @@ RegTree EarlierGermanTrees()
 }
 const RegTree kEarlierGerman = EarlierGermanTrees();
 
-DWORD CallCoInstaller(const ZorvaDll& dll, DI_FUNCTION code, HDEVINFO set = nullptr,
-                      SP_DEVINFO_DATA* data = nullptr)
-{
-    COINSTALLER_CONTEXT_DATA context = {};
-    return dll.Entry("CoDeviceInstall")(code, set, data, &context);
-}
-
 class CoInstallerSweep : public testing::Test {
 protected:
     static void PlugInsHold(const RegTree& tree)
@@ -254,35 +240,31 @@ protected:
 
     static RegTree PlugIns() { return SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath); }
 
-    // Whatever fails, nothing is left but registered values and what was there before; a
-    // call other than an allocation failing once costs at most the one value being written:
-    // the writes after it are still made. (Out of memory ends the registration early.)
-    static Sweep Installation(const RegTree& before)
-    {
-        return Sweep{[&before] { PlugInsHold(before); },
-                     [](const ZorvaDll& dll) {
-                         EXPECT_EQ(CallCoInstaller(dll, DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
-                     },
-                     [&before](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
-                         const RegTree after = PlugIns();
-                         ExpectOnlyAllowedContent(after, {&kRegistered, &before});
-                         if (run.failed == 0) {
-                             EXPECT_EQ(DescribeTree(after), DescribeTree(kRegistered));
-                         } else if (run.mode == Failing::Once && !PlatformRecorder::IsAllocation(undisturbed[run.failed - 1])) {
-                             EXPECT_LE(MissingValues(after, kRegistered), 1u);
-                         }
-                     },
-                     {}};
-    }
-
     RegistryGuard plugIns_{HKEY_CLASSES_ROOT, kPlugInsPath};
 };
 
 // Over earlier trees: the removal's failures leave some of them, and the registration that
-// follows runs, from its start, as from nothing.
+// follows runs, from its start, as from nothing. Whatever fails, nothing is left but
+// registered values and what was there before; a call other than an allocation failing once
+// costs at most the one value being written: the writes after it are still made. (Out of
+// memory ends the registration early.)
 TEST_F(CoInstallerSweep, InstallOverEarlierTreesInAnotherLanguage)
 {
-    RunSweep("install over earlier German trees", Installation(kEarlierGerman));
+    RunSweep("install over earlier German trees",
+             Sweep{[] { PlugInsHold(kEarlierGerman); },
+                   [](const ZorvaDll& dll) {
+                       EXPECT_EQ(dll.CoInstall(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
+                   },
+                   [](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
+                       const RegTree after = PlugIns();
+                       ExpectOnlyAllowedContent(after, {&kRegistered, &kEarlierGerman});
+                       if (run.failed == 0) {
+                           EXPECT_EQ(DescribeTree(after), DescribeTree(kRegistered));
+                       } else if (run.mode == Failing::Once && !PlatformRecorder::IsAllocation(undisturbed[run.failed - 1])) {
+                           EXPECT_LE(MissingValues(after, kRegistered), 1u);
+                       }
+                   },
+                   {}});
 }
 
 // Nothing is created; a call failing once leaves at most the tree it was removing, as far
@@ -291,7 +273,7 @@ TEST_F(CoInstallerSweep, Remove)
 {
     RunSweep("remove", Sweep{[] { PlugInsHold(kEarlierGerman); },
                              [](const ZorvaDll& dll) {
-                                 EXPECT_EQ(CallCoInstaller(dll, DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
+                                 EXPECT_EQ(dll.CoInstall(DIF_REMOVE), static_cast<DWORD>(NO_ERROR));
                              },
                              [](const std::vector<PlatformCall>&, const Outcome& run) {
                                  ExpectOnlyAllowedContent(PlugIns(), {&kEarlierGerman});
@@ -316,7 +298,7 @@ TEST_F(CoInstallerSweep, RemoveBesideAnotherUnit)
     RunSweep("remove beside another unit",
              Sweep{[] { PlugInsHold(kEarlierGerman); },
                    [&unit](const ZorvaDll& dll) {
-                       EXPECT_EQ(CallCoInstaller(dll, DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
+                       EXPECT_EQ(dll.CoInstall(DIF_REMOVE, unit.Set(), unit.Data()), static_cast<DWORD>(NO_ERROR));
                    },
                    [](const std::vector<PlatformCall>& undisturbed, const Outcome& run) {
                        const PlatformCall* failed = run.failed == 0 ? nullptr : &undisturbed[run.failed - 1];
@@ -342,7 +324,7 @@ TEST_F(CoInstallerSweep, FinishInstall)
     RunSweep("finish install",
              Sweep{[&] { before = device.SetDistinctiveParams(0); },
                    [&](const ZorvaDll& dll) {
-                       EXPECT_EQ(CallCoInstaller(dll, DIF_NEWDEVICEWIZARD_FINISHINSTALL, device.Set(), device.Data()),
+                       EXPECT_EQ(dll.CoInstall(DIF_NEWDEVICEWIZARD_FINISHINSTALL, device.Set(), device.Data()),
                                  static_cast<DWORD>(NO_ERROR));
                    },
                    [&](const std::vector<PlatformCall>&, const Outcome& run) {
@@ -412,11 +394,8 @@ protected:
     void SetUp() override
     {
         // Loaded for good (it pins itself), so that its BSTRs can be watched from the start.
-        finder_ = LoadLibraryW(L"zorva_test_upnpfinder.dll");
-        ASSERT_NE(finder_, nullptr);
+        ASSERT_NE(LoadLibraryW(L"zorva_test_upnpfinder.dll"), nullptr);
     }
-
-    HMODULE finder_ = nullptr;
 };
 
 TEST_F(VerbSweeps, Open)

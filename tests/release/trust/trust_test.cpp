@@ -5,6 +5,7 @@
 // authority, and an INF with one byte changed must not pass.
 
 #include "common/unique_resource.h"
+#include "support/files.h"
 
 #include <windows.h>
 
@@ -25,13 +26,7 @@
 
 namespace {
 
-// A Unix path of the build tree as Windows programs see it: drive Z: is the Unix root.
-std::wstring WindowsPath(const std::string& unixPath)
-{
-    std::wstring path(unixPath.begin(), unixPath.end());
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return L"Z:" + path;
-}
+using zorva_test::WindowsPath;
 
 const std::wstring kReleaseTest = WindowsPath(ZORVA_RELEASE_TEST_DIR);
 const std::wstring kSignedDriver = kReleaseTest + L"\\signed\\driver\\";
@@ -42,16 +37,9 @@ const std::wstring kForeignLibrary = kReleaseTest + L"\\foreign\\ZORVA_KT2HX-x64
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
 {
-    const zorva::UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-        throw std::runtime_error("cannot open a file of the release test: " + std::to_string(GetLastError()));
-    }
-    std::vector<BYTE> bytes(GetFileSize(file.get(), nullptr));
-    DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-        read != bytes.size()) {
-        throw std::runtime_error("cannot read a file of the release test");
+    std::vector<BYTE> bytes = zorva_test::FileBytes(path);
+    if (bytes.empty()) {
+        throw std::runtime_error("cannot read a file of the release test: " + std::to_string(GetLastError()));
     }
     return bytes;
 }
@@ -168,9 +156,7 @@ Verdict VerifyTrust(WINTRUST_DATA& data)
 
 Verdict VerifyFileSignature(const std::wstring& path)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
+    WINTRUST_FILE_INFO file = {sizeof(file), path.c_str(), nullptr, nullptr};
     WINTRUST_DATA data = {};
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &file;
@@ -253,12 +239,9 @@ protected:
         }
     }
 
-    static HCERTSTORE root_;
-    static PCCERT_CONTEXT authority_;
+    inline static HCERTSTORE root_ = nullptr;
+    inline static PCCERT_CONTEXT authority_ = nullptr;
 };
-
-HCERTSTORE ReleaseTrust::root_ = nullptr;
-PCCERT_CONTEXT ReleaseTrust::authority_ = nullptr;
 
 TEST_F(ReleaseTrust, SignedLibraryVerifiesUnderTheAuthority)
 {
