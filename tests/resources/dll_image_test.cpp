@@ -1,4 +1,4 @@
-#include "common/unique_resource.h"
+#include "support/owners.h"
 
 #include "support/zorva_dll.h"
 
