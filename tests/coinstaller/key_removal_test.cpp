@@ -49,10 +49,7 @@ struct WorkerRun {
 WorkerRun DeleteKeyTreeInItsBuffer(HKEY root, const std::wstring& path)
 {
     constexpr wchar_t kGuard = 0xFDFD;
-    struct {
-        zorva::RemovalPathBuffer path;
-        wchar_t guard[1024];
-    } buffer;
+    struct { zorva::RemovalPathBuffer path; wchar_t guard[1024]; } buffer;
     std::fill(std::begin(buffer.guard), std::end(buffer.guard), kGuard);
     path.copy(buffer.path, path.size());
     buffer.path[path.size()] = L'\0';
@@ -382,10 +379,7 @@ TEST_F(KeyRemoval, EmptyPathLeavesTheRootAndItsSubkeysAlone)
     }
 
     SCOPED_TRACE("DeleteKeyTree on an empty buffer");
-    struct {
-        wchar_t before = L'\\';
-        zorva::RemovalPathBuffer path = {};
-    } storage;
+    struct { wchar_t before = L'\\'; zorva::RemovalPathBuffer path = {}; } storage;
     static_cast<void>(zorva::DeleteKeyTree(Root(), storage.path));
     EXPECT_EQ(DescribeTree(Everything()), DescribeTree(before));
 }

@@ -63,7 +63,6 @@ public:
 
 }  // namespace zorva_standin
 
-// The interface IDs, for __uuidof.
 // {ADDA3D55-6F72-4319-BFF9-18600A539B10}
 __CRT_UUID_DECL(zorva_standin::UPnPDeviceFinder, 0xADDA3D55, 0x6F72, 0x4319, 0xBF, 0xF9, 0x18, 0x60, 0x0A, 0x53,
                 0x9B, 0x10)
