@@ -11,22 +11,26 @@
 
 namespace {
 
-// Each answer stands in for functions of any signature: with the x64 calling convention the
-// caller owns its arguments, so a stub may ignore them. Each leaves ERROR_MOD_NOT_FOUND as
-// the last error, for the functions that report the reason there.
-INT_PTR WINAPI AnswerZero()
+// Each form of failure's answer, for functions of any signature: with the x64 calling
+// convention the caller owns its arguments, so a stub may ignore them. Each leaves
+// ERROR_MOD_NOT_FOUND as the last error, for the functions that report the reason there.
+
+// FALSE, a null pointer or a zero length.
+INT_PTR WINAPI AnswerFalse()
 {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
 }
 
+// A handle whose failure is INVALID_HANDLE_VALUE, not null (SetupDiGetClassDevsW's).
 INT_PTR WINAPI AnswerInvalidHandle()
 {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
 }
 
-INT_PTR WINAPI AnswerWin32Error()
+// A Win32 error code returned, not an HRESULT.
+INT_PTR WINAPI AnswerStatus()
 {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return ERROR_MOD_NOT_FOUND;
@@ -38,66 +42,21 @@ INT_PTR WINAPI AnswerHresult()
     return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
 }
 
+// A function that cannot fail: nothing to return for one that returns nothing, zero for
+// a length.
+constexpr auto AnswerNever = &AnswerFalse;
+
 struct FailureAnswer {
     const char* function;
     INT_PTR(WINAPI* answer)();
 };
 
-// Every delay-loaded function and how it reports failure. AnswerZero is FALSE, a null
-// pointer or a zero length; for a function that returns nothing it is ignored.
+// Every delay-loaded function and its answer, in the form of failure its row gives.
 constexpr FailureAnswer kFailureAnswers[] = {
-    {"SetupDiDestroyDeviceInfoList", &AnswerZero},       // BOOL
-    {"SetupDiEnumDeviceInfo", &AnswerZero},              // BOOL
-    {"SetupDiGetClassDevsW", &AnswerInvalidHandle},      // HDEVINFO: INVALID_HANDLE_VALUE, not null
-    {"SetupDiGetDeviceInstallParamsW", &AnswerZero},     // BOOL
-    {"SetupDiGetDeviceInstanceIdW", &AnswerZero},        // BOOL
-    {"SetupDiGetDeviceRegistryPropertyW", &AnswerZero},  // BOOL
-    {"SetupDiSetDeviceInstallParamsW", &AnswerZero},     // BOOL
-    {"CoInitializeEx", &AnswerHresult},
-    {"CoCreateInstance", &AnswerHresult},
-    {"CoUninitialize", &AnswerZero},                     // void
-    {"SysAllocString", &AnswerZero},                     // BSTR: null
-    {"SysAllocStringLen", &AnswerZero},                  // BSTR: null
-    {"SysFreeString", &AnswerZero},                      // void
-    {"SysStringLen", &AnswerZero},                       // UINT: 0
-    {"WinHttpCrackUrl", &AnswerZero},                    // BOOL
-    {"ShellExecuteExW", &AnswerZero},                    // BOOL
-    {"WNetUseConnectionW", &AnswerWin32Error},           // DWORD: a Win32 error code, not an HRESULT
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) {#function, Answer##form},
+#include "common/platform_calls.inc"
+#undef ZORVA_DELAYED_CALL
 };
-
-constexpr bool SameName(const char* a, const char* b)
-{
-    for (; *a != '\0' && *a == *b; ++a, ++b) {
-    }
-    return *a == *b;
-}
-
-constexpr bool HasAnswer(const char* function)
-{
-    for (const FailureAnswer& row : kFailureAnswers) {
-        if (SameName(row.function, function)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The build lists the functions it delay-loads (resources/CMakeLists.txt).
-constexpr const char* kDelayLoaded[] = {
-#include "delay_loaded_functions.inc"
-};
-
-constexpr bool EveryDelayLoadedFunctionHasAnAnswer()
-{
-    for (const char* function : kDelayLoaded) {
-        if (!HasAnswer(function)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-static_assert(EveryDelayLoadedFunctionHasAnAnswer(), "a delay-loaded function has no row in kFailureAnswers");
 
 FARPROC WINAPI OnDelayLoadFailure(unsigned notification, PDelayLoadInfo info)
 {
