@@ -1,5 +1,6 @@
 #include "common/unique_resource.h"
 
+#include "support/delay_imports.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -41,6 +41,21 @@ protected:
     const T* At(DWORD rva) const
     {
         return reinterpret_cast<const T*>(base_ + rva);
+    }
+    // Each function imported plainly (not delay-loaded): its DLL as the image names it, and
+    // its name.
+    std::vector<std::pair<std::string, std::string>> PlainImports() const
+    {
+        std::vector<std::pair<std::string, std::string>> imports;
+        for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
+             entry->Name != 0; ++entry) {
+            for (const auto* thunk = At<IMAGE_THUNK_DATA64>(entry->OriginalFirstThunk); thunk->u1.AddressOfData != 0;
+                 ++thunk) {
+                imports.emplace_back(At<char>(entry->Name),
+                                     At<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(thunk->u1.AddressOfData))->Name);
+            }
+        }
+        return imports;
     }
 
     zorva::UniqueModule module_;
@@ -91,6 +106,53 @@ TEST_F(DllImage, ImportsOnlyWhatBothHalvesNeed)
     EXPECT_EQ(imported, expected);
 }
 
+// The table of platform calls, row by row: how each function is imported.
+struct PlatformCall {
+    const char* dll;
+    const char* function;
+    bool delayed;
+    bool called;  // by the library's own code, not only by the runtime
+};
+
+constexpr PlatformCall kPlatformCalls[] = {
+#define ZORVA_CALL(dll, function, ...) {#dll, #function, false, true},
+#define ZORVA_DELAYED_CALL(dll, function, ...) {#dll, #function, true, true},
+#define ZORVA_RUNTIME_IMPORT(dll, function) {#dll, #function, false, false},
+#include "common/platform_calls.inc"
+#undef ZORVA_CALL
+#undef ZORVA_DELAYED_CALL
+#undef ZORVA_RUNTIME_IMPORT
+};
+
+std::string ImportName(const std::string& dll, const std::string& function, bool delayed)
+{
+    return Lower(dll) + "!" + function + (delayed ? " (delay-loaded)" : "");
+}
+
+// The tests record, fail and account for the calls the table lists: a function imported
+// without its row, or from another DLL or in another way than its row says, would escape
+// them; a row of a call that nothing imports any more has gone stale.
+TEST_F(DllImage, ImportsWhatItsTableOfPlatformCallsSaysAndNothingElse)
+{
+    std::set<std::string> unlisted;
+    for (const auto& [dll, function] : PlainImports()) {
+        unlisted.insert(ImportName(dll, function, false));
+    }
+    for (const zorva_test::DelayImport& import : zorva_test::DelayImports(base_)) {
+        unlisted.insert(ImportName(import.dll, import.function, true));
+    }
+    std::vector<std::string> notImported;
+    for (const PlatformCall& row : kPlatformCalls) {
+        const std::string name = ImportName(std::string(row.dll) + ".dll", row.function, row.delayed);
+        if (unlisted.erase(name) == 0 && row.called) {
+            notImported.push_back(name);
+        }
+    }
+    EXPECT_EQ(std::vector<std::string>(unlisted.begin(), unlisted.end()), std::vector<std::string>{})
+        << "imported, but not so in the table";
+    EXPECT_EQ(notImported, std::vector<std::string>{}) << "in the table, but not so imported";
+}
+
 // What a release image carries: address-space layout randomisation with a 64-bit base,
 // data that is never executable.
 TEST_F(DllImage, IsRelocatableAnywhereAndNeverRunsData)
@@ -116,13 +178,8 @@ TEST_F(DllImage, EndsAtABrokenStackCanaryAndSeedsItWithoutCryptoApi)
         found = std::search(begin, end, std::begin(fastFail), std::end(fastFail)) != end;
     }
     EXPECT_TRUE(found);
-    for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
-         entry->Name != 0; ++entry) {
-        for (const auto* thunk = At<IMAGE_THUNK_DATA64>(entry->OriginalFirstThunk); thunk->u1.AddressOfData != 0;
-             ++thunk) {
-            const char* name = At<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(thunk->u1.AddressOfData))->Name;
-            EXPECT_NE(std::strncmp(name, "Crypt", 5), 0) << name;
-        }
+    for (const auto& [dll, function] : PlainImports()) {
+        EXPECT_NE(function.rfind("Crypt", 0), 0u) << function;
     }
 }
 
