@@ -13,7 +13,7 @@
 // untimed: the time of a run that silently did nothing would be worthless.
 
 #include "common/unique_resource.h"
-#include "package/installer/console_text.h"
+#include "console/console_text.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry.h"

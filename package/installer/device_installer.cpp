@@ -13,7 +13,7 @@
 // on standard error that names the step and the error.
 
 #include "common/unique_resource.h"
-#include "package/installer/console_text.h"
+#include "console/console_text.h"
 
 #include <windows.h>
 
