@@ -14,37 +14,38 @@ namespace {
 // Each form of failure's answer, for functions of any signature: with the x64 calling
 // convention the caller owns its arguments, so a stub may ignore them. Each leaves
 // ERROR_MOD_NOT_FOUND as the last error, for the functions that report the reason there.
+struct Answer {
+    // FALSE, a null pointer or a zero length.
+    static INT_PTR WINAPI False()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
 
-// FALSE, a null pointer or a zero length.
-INT_PTR WINAPI AnswerFalse()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return 0;
-}
+    // A handle whose failure is INVALID_HANDLE_VALUE, not null (SetupDiGetClassDevsW's).
+    static INT_PTR WINAPI InvalidHandle()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
+    }
 
-// A handle whose failure is INVALID_HANDLE_VALUE, not null (SetupDiGetClassDevsW's).
-INT_PTR WINAPI AnswerInvalidHandle()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
-}
+    // A Win32 error code returned, not an HRESULT.
+    static INT_PTR WINAPI Status()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return ERROR_MOD_NOT_FOUND;
+    }
 
-// A Win32 error code returned, not an HRESULT.
-INT_PTR WINAPI AnswerStatus()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return ERROR_MOD_NOT_FOUND;
-}
+    static INT_PTR WINAPI Hresult()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    }
 
-INT_PTR WINAPI AnswerHresult()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-}
-
-// A function that cannot fail: nothing to return for one that returns nothing, zero for
-// a length.
-constexpr auto AnswerNever = &AnswerFalse;
+    // A function that cannot fail: for one that returns nothing the value is ignored, for
+    // a length it is zero.
+    static INT_PTR WINAPI Never() { return False(); }
+};
 
 struct FailureAnswer {
     const char* function;
@@ -53,7 +54,7 @@ struct FailureAnswer {
 
 // Every delay-loaded function and its answer, in the form of failure its row gives.
 constexpr FailureAnswer kFailureAnswers[] = {
-#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) {#function, Answer##form},
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) {#function, &Answer::form},
 #include "common/platform_calls.inc"
 #undef ZORVA_DELAYED_CALL
 };
