@@ -7,25 +7,24 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <map>
 #include <string>
-#include <vector>
 
 namespace zorva_test {
 
 struct DelayImport {
     std::string dll;  // as the image names it: "setupapi.dll"
-    std::string function;
-    FARPROC* slot;  // the loader helper's thunk until the first call binds it
+    FARPROC* slot;    // the loader helper's thunk until the first call binds it
 };
 
-inline std::vector<DelayImport> DelayImports(const void* image)
+// By function name.
+inline std::map<std::string, DelayImport> DelayImports(const void* image)
 {
     auto* base = static_cast<BYTE*>(const_cast<void*>(image));
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_SECTION_HEADER* code = IMAGE_FIRST_SECTION(nt);
     const auto inImage = [nt](DWORD rva) { return rva != 0 && rva < nt->OptionalHeader.SizeOfImage; };
-    std::vector<DelayImport> imports;
+    std::map<std::string, DelayImport> imports;
     for (DWORD offset = 0; offset + sizeof(IMAGE_DELAYLOAD_DESCRIPTOR) <= code->Misc.VirtualSize; offset += 16) {
         const auto* dll = reinterpret_cast<const IMAGE_DELAYLOAD_DESCRIPTOR*>(base + code->VirtualAddress + offset);
         if (dll->Attributes.AllAttributes != 1 || !inImage(dll->DllNameRVA) || !inImage(dll->ModuleHandleRVA) ||
@@ -41,8 +40,7 @@ inline std::vector<DelayImport> DelayImports(const void* image)
         const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->ImportNameTableRVA);
         auto* slot = reinterpret_cast<FARPROC*>(base + dll->ImportAddressTableRVA);
         for (; names->u1.AddressOfData != 0; ++names, ++slot) {
-            imports.push_back(
-                {name, reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, slot});
+            imports[reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name] = {name, slot};
         }
     }
     return imports;

@@ -441,16 +441,6 @@ const std::map<std::string, Documented> kDocumentedFailures = {
     {"WNetUseConnectionW", Documented::Win32Error},
 };
 
-// Each delay-loaded function of the module with its import slot.
-std::map<std::string, FARPROC*> DelayLoadedSlots(HMODULE module)
-{
-    std::map<std::string, FARPROC*> slots;
-    for (const DelayImport& import : DelayImports(module)) {
-        slots[import.function] = import.slot;
-    }
-    return slots;
-}
-
 // Calls the function in the slot without arguments, which a failure answer ignores: what it
 // returned, and the last error it left.
 std::pair<INT_PTR, DWORD> CallWithoutArguments(FARPROC* slot)
@@ -466,13 +456,13 @@ TEST(DelayLoadFailure, EachFunctionFailsInItsOwnTypeWhenItsDllCannotBeLoaded)
     const ZorvaDll dll;  // freshly loaded: nothing is bound yet
     PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
     recorder.FailAt(1, Failing::FromThenOn);
-    const std::map<std::string, FARPROC*> slots = DelayLoadedSlots(dll.Module());
-    EXPECT_EQ(slots.size(), kDocumentedFailures.size());
-    for (const auto& [name, slot] : slots) {
+    const std::map<std::string, DelayImport> imports = DelayImports(dll.Module());
+    EXPECT_EQ(imports.size(), kDocumentedFailures.size());
+    for (const auto& [name, import] : imports) {
         SCOPED_TRACE(name);
         const auto documented = kDocumentedFailures.find(name);
         ASSERT_NE(documented, kDocumentedFailures.end()) << "no documented failure for a delay-loaded function";
-        const auto [result, error] = CallWithoutArguments(slot);
+        const auto [result, error] = CallWithoutArguments(import.slot);
         switch (documented->second) {
         case Documented::FalseAndLastError:
         case Documented::InvalidHandleAndLastError:
@@ -521,7 +511,7 @@ TEST(DelayLoadFailure, TwoThreadsFailingAtOnceLeaveTheLibraryLoaded)
         const ZorvaDll secondReference;
         PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
         recorder.Replace("LoadLibraryA", &LoadLibraryFailingTogether);
-        FARPROC* slot = DelayLoadedSlots(dll.Module()).at("WNetUseConnectionW");
+        FARPROC* slot = DelayImports(dll.Module()).at("WNetUseConnectionW").slot;
         std::thread first([slot] { CallWithoutArguments(slot); });
         std::thread second([slot] { CallWithoutArguments(slot); });
         first.join();
