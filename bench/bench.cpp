@@ -12,7 +12,7 @@
 // (a key tree, fresh stand-ins) is made before it and what it did is checked after it, both
 // untimed: the time of a run that silently did nothing would be worthless.
 
-#include "package/installer/console_text.h"
+#include "console/console_text.h"
 #include "support/owners.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
