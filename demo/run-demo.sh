@@ -28,7 +28,7 @@ while IFS=";" read -r row_tag codes countries _; do
 done <"$build/localization/languages"
 if [ -z "$tag" ]; then
     echo "DEMO_LANG=$language is not one of the appliance's languages. Use a locale of one of:" >&2
-    echo "  $(cut -d';' -f4 "$build/localization/languages" | sort | tr '\n' ' ')" >&2
+    echo "  $(cut -d';' -f4 "$build/localization/languages" | sort | paste -sd' ')" >&2
     echo "  (or another country of the same language)" >&2
     exit 2
 fi
