@@ -48,17 +48,19 @@ bool MayBeLink(HKEY key) noexcept
     return status == ERROR_SUCCESS ? type == REG_LINK : status != ERROR_FILE_NOT_FOUND;
 }
 
-// True when a key on the way from the tree's own key down to keyPath\subkey, both ends
-// included, is a registry link or cannot be told from one. Each step opens one name below
-// the key reached so far, so no link on the way is followed while looking.
-bool PassesThroughLink(const wchar_t* treePath, const wchar_t* keyPath, const wchar_t* subkey) noexcept
+// True when a key on the way from the tree's own key down to the location's key (its
+// subkey, if it names one), both ends included, is a registry link or cannot be told from
+// one. Each step opens one name below the key reached so far, so no link on the way is
+// followed while looking.
+bool PassesThroughLink(const wchar_t* treePath, const ValueLocation& location) noexcept
 {
     UniqueHkey key;
     const LSTATUS opened = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key);
     if (opened != ERROR_SUCCESS) {
         return MayBeLinkUnopened(opened);
     }
-    for (const wchar_t* part : {keyPath + lstrlenW(treePath), subkey != nullptr ? subkey : L""}) {
+    const wchar_t* subkey = location.Subkey();
+    for (const wchar_t* part : {location.KeyPath() + lstrlenW(treePath), subkey != nullptr ? subkey : L""}) {
         while (*part != L'\0') {
             if (*part == L'\\') {
                 ++part;
@@ -105,7 +107,7 @@ public:
 
     void Write(const ValueLocation& location, const wchar_t* data) const noexcept
     {
-        if (leftOver_ && PassesThroughLink(treePath_, location.KeyPath(), location.Subkey())) {
+        if (leftOver_ && PassesThroughLink(treePath_, location)) {
             return;
         }
         static_cast<void>(WriteStringValue(location, data));

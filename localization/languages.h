@@ -3,6 +3,7 @@
 #include "shellverbs/verbs.h"
 
 #include <cstddef>
+#include <initializer_list>
 
 namespace zorva {
 
@@ -32,10 +33,10 @@ struct Language {
     constexpr const FixedText& Caption(Verb verb) const noexcept { return captions[IndexOf(verb)]; }
 };
 
-inline constexpr size_t kLanguageCount = 0
-#define ZORVA_LANGUAGE(...) +1
+inline constexpr size_t kLanguageCount = std::initializer_list<int>{
+#define ZORVA_LANGUAGE(...) 0,
 #include "localization/languages.inc"
-    ;
+}.size();
 
 // The rows, in their order. Defined in one object file only: each object file that holds the
 // table holds its own copy of every text in it, and the linker merges only the table.
