@@ -4,6 +4,7 @@
 #include "common/unique_resource.h"
 #include "common/wide_string.h"
 #include "localization/verb_captions.h"
+#include "shellverbs/verbs.h"
 
 #include <utility>
 
@@ -19,13 +20,13 @@ constexpr wchar_t kMediaPlayerVerb[] = L"Open Media Player";
 constexpr wchar_t kMediaPlayerCaption[] = L"@%SystemRoot%\\System32\\wmploc.dll,-29301";
 constexpr wchar_t kMediaPlayerCommand[] = L"C:\\Program Files\\Windows Media Player\\wmplayer.exe";
 
-LSTATUS CreateForWrite(HKEY parent, const wchar_t* path, UniqueHkey& key) noexcept
+[[nodiscard]] LSTATUS CreateForWrite(HKEY parent, const wchar_t* path, UniqueHkey& key) noexcept
 {
     return RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                            key.put(), nullptr);
 }
 
-LSTATUS OpenLinkItself(HKEY parent, const wchar_t* path, UniqueHkey& key) noexcept
+[[nodiscard]] LSTATUS OpenLinkItself(HKEY parent, const wchar_t* path, UniqueHkey& key) noexcept
 {
     return RegOpenKeyExW(parent, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, key.put());
 }
@@ -47,17 +48,19 @@ bool MayBeLink(HKEY key) noexcept
     return status == ERROR_SUCCESS ? type == REG_LINK : status != ERROR_FILE_NOT_FOUND;
 }
 
-// True when a key on the way from the tree's own key down to keyPath\subkey, both ends
-// included, is a registry link or cannot be told from one. Each step opens one name below
-// the key reached so far, so no link on the way is followed while looking.
-bool PassesThroughLink(const wchar_t* treePath, const wchar_t* keyPath, const wchar_t* subkey) noexcept
+// True when a key on the way from the tree's own key down to the location's key (its
+// subkey, if it names one), both ends included, is a registry link or cannot be told from
+// one. Each step opens one name below the key reached so far, so no link on the way is
+// followed while looking.
+bool PassesThroughLink(const wchar_t* treePath, const ValueLocation& location) noexcept
 {
     UniqueHkey key;
     const LSTATUS opened = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key);
     if (opened != ERROR_SUCCESS) {
         return MayBeLinkUnopened(opened);
     }
-    for (const wchar_t* part : {keyPath + lstrlenW(treePath), subkey != nullptr ? subkey : L""}) {
+    const wchar_t* subkey = location.Subkey();
+    for (const wchar_t* part : {location.KeyPath() + lstrlenW(treePath), subkey != nullptr ? subkey : L""}) {
         while (*part != L'\0') {
             if (*part == L'\\') {
                 ++part;
@@ -99,12 +102,15 @@ public:
         leftOver_ = OpenLinkItself(HKEY_CLASSES_ROOT, treePath, key) != ERROR_FILE_NOT_FOUND;
     }
 
-    void Write(const wchar_t* keyPath, const wchar_t* data, const wchar_t* subkey, const wchar_t* valueName) const noexcept
+    // A key of this tree: `keyPath` begins with the tree's own path.
+    ValueLocation At(const wchar_t* keyPath) const noexcept { return ValueLocation(HKEY_CLASSES_ROOT, keyPath); }
+
+    void Write(const ValueLocation& location, const wchar_t* data) const noexcept
     {
-        if (leftOver_ && PassesThroughLink(treePath_, keyPath, subkey)) {
+        if (leftOver_ && PassesThroughLink(treePath_, location)) {
             return;
         }
-        static_cast<void>(WriteStringValue(keyPath, data, subkey, valueName, HKEY_CLASSES_ROOT));
+        static_cast<void>(WriteStringValue(location, data));
     }
 
 private:
@@ -114,59 +120,59 @@ private:
 
 }  // namespace
 
-bool WriteStringValue(const wchar_t* keyPath, const wchar_t* data, const wchar_t* subkey,
-                      const wchar_t* valueName, HKEY root) noexcept
+bool WriteStringValue(const ValueLocation& location, const wchar_t* data) noexcept
 {
     UniqueHkey key;
-    if (CreateForWrite(root, keyPath, key) != ERROR_SUCCESS) {
+    if (CreateForWrite(location.Root(), location.KeyPath(), key) != ERROR_SUCCESS) {
         return false;
     }
     UniqueHkey child;
-    if (subkey != nullptr && CreateForWrite(key.get(), subkey, child) != ERROR_SUCCESS) {
+    if (location.Subkey() != nullptr && CreateForWrite(key.get(), location.Subkey(), child) != ERROR_SUCCESS) {
         return false;
     }
     const HKEY target = child ? child.get() : key.get();
     // REG_SZ with its terminator, also for the %SystemRoot% paths: the shell expands
     // those itself, and readers expect exactly this type.
     const DWORD bytes = static_cast<DWORD>((lstrlenW(data) + 1) * sizeof(wchar_t));
-    return RegSetKeyValueW(target, nullptr, valueName, REG_SZ, data, bytes) == ERROR_SUCCESS;
+    return RegSetKeyValueW(target, nullptr, location.ValueName(), REG_SZ, data, bytes) == ERROR_SUCCESS;
 }
 
 void RegisterPlugInKeys() noexcept
 {
+    // Every caption before any write, in the verbs' order, each asking the system afresh.
     // Want of memory is the only way a caption or a path can fail: it ends the registration
     // where it stands, and what was written stays.
-    WideString openCaption;
-    WideString mountCaption;
-    WideString downloadCaption;
-    if (FAILED(OpenVerbCaption(openCaption)) || FAILED(MountVerbCaption(mountCaption)) ||
-        FAILED(DownloadVerbCaption(downloadCaption))) {
-        return;
+    WideString captions[kVerbCount];
+    for (const VerbRow& verb : kVerbs) {
+        if (FAILED(VerbCaption(verb.verb, captions[IndexOf(verb.verb)]))) {
+            return;
+        }
     }
 
     WideString path;
     const TreeWriter hardwareIdentity(kHardwareIdentityKeyPath);
-    hardwareIdentity.Write(kHardwareIdentityKeyPath, kHardwareIdentityIcon, kDefaultIconKey, nullptr);
+    hardwareIdentity.Write(hardwareIdentity.At(kHardwareIdentityKeyPath).InSubkey(kDefaultIconKey),
+                           kHardwareIdentityIcon);
     if (FAILED(path.Format(L"%s\\%s", kHardwareIdentityKeyPath, kShellKey))) {
         return;
     }
-    hardwareIdentity.Write(path.c_str(), kMediaPlayerCaption, kMediaPlayerVerb, kMuiVerbValue);
+    hardwareIdentity.Write(hardwareIdentity.At(path.c_str()).InSubkey(kMediaPlayerVerb).Named(kMuiVerbValue),
+                           kMediaPlayerCaption);
     if (FAILED(path.Format(L"%s\\%s\\%s\\%s", kHardwareIdentityKeyPath, kShellKey, kMediaPlayerVerb, kCommandKey))) {
         return;
     }
-    hardwareIdentity.Write(path.c_str(), kMediaPlayerCommand, nullptr, nullptr);
+    hardwareIdentity.Write(hardwareIdentity.At(path.c_str()), kMediaPlayerCommand);
 
     const TreeWriter deviceType(kDeviceTypeKeyPath);
-    deviceType.Write(kDeviceTypeKeyPath, kDeviceTypeIcon, kDefaultIconKey, nullptr);
-    // The shell key's default value names the Open verb's key: Open is the default verb.
-    deviceType.Write(kDeviceTypeKeyPath, openCaption.c_str(), kShellKey, nullptr);
-    const std::pair<const WideString*, const wchar_t*> verbs[] = {
-        {&openCaption, kOpenCommand}, {&mountCaption, kMountCommand}, {&downloadCaption, kDownloadCommand}};
-    for (const auto& [caption, command] : verbs) {
-        if (FAILED(path.Format(L"%s\\%s\\%s\\%s", kDeviceTypeKeyPath, kShellKey, caption->c_str(), kCommandKey))) {
+    deviceType.Write(deviceType.At(kDeviceTypeKeyPath).InSubkey(kDefaultIconKey), kDeviceTypeIcon);
+    // The shell key's default value names the default verb's key.
+    deviceType.Write(deviceType.At(kDeviceTypeKeyPath).InSubkey(kShellKey), captions[IndexOf(kDefaultVerb)].c_str());
+    for (const VerbRow& verb : kVerbs) {
+        const wchar_t* caption = captions[IndexOf(verb.verb)].c_str();
+        if (FAILED(path.Format(L"%s\\%s\\%s\\%s", kDeviceTypeKeyPath, kShellKey, caption, kCommandKey))) {
             return;
         }
-        deviceType.Write(path.c_str(), command, nullptr, nullptr);
+        deviceType.Write(deviceType.At(path.c_str()), verb.command);
     }
 }
 

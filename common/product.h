@@ -21,10 +21,9 @@ inline constexpr wchar_t kHardwareIdentityIcon[] =
     L"%SystemRoot%\\System32\\" ZORVA_INSTALLED_DLL L",-102";
 inline constexpr wchar_t kDeviceTypeIcon[] = L"%SystemRoot%\\System32\\" ZORVA_INSTALLED_DLL L",-101";
 
-inline constexpr wchar_t kOpenCommand[] = L"rundll32.exe " ZORVA_INSTALLED_DLL L",ShellCommandOpen %1";
-inline constexpr wchar_t kMountCommand[] = L"rundll32.exe " ZORVA_INSTALLED_DLL L",ShellCommandMount %1";
-inline constexpr wchar_t kDownloadCommand[] =
-    L"rundll32.exe " ZORVA_INSTALLED_DLL L",ShellCommandInstall %1";
+// The command line the shell runs for a verb: its rundll32 entry point in the installed
+// library, with the device argument in place of %1.
+#define ZORVA_VERB_COMMAND(entryPoint) L"rundll32.exe " ZORVA_INSTALLED_DLL L"," #entryPoint L" %1"
 
 // The maker's software-download page, opened by the Download verb.
 inline constexpr wchar_t kDownloadPageUrl[] = L"http://download." ZORVA_VENDOR_DOMAIN L"/?mod=download&device=zrv";

@@ -15,33 +15,23 @@ build=$(cd "$1" && pwd)
 language=${2:-de_DE}
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# The locale tag whose captions the co-installer writes for a language.
-case "$language" in
-zh_TW | zh_HK | zh_MO) tag=ZH-TW ;;
-zh_??) tag=ZH-CN ;;
-nb_?? | nn_?? | no_??) tag=NB-NO ;;
-pt_??) tag=PT-BR ;;
-en_??) tag=EN-US ;;
-cs_??) tag=CS-CZ ;;
-de_??) tag=DE-DE ;;
-es_??) tag=ES-ES ;;
-fr_??) tag=FR-FR ;;
-hu_??) tag=HU-HU ;;
-it_??) tag=IT-IT ;;
-ja_??) tag=JA-JP ;;
-ko_??) tag=KO-KR ;;
-nl_??) tag=NL-NL ;;
-pl_??) tag=PL-PL ;;
-ru_??) tag=RU-RU ;;
-sv_??) tag=SV-SE ;;
-tr_??) tag=TR-TR ;;
-*)
+# The locale tag whose captions the co-installer writes for a language: the first row of the
+# appliance's language list (localization/languages.inc, one "TAG;codes;countries;locale"
+# line a row in the build tree) that names the locale's language, and its country if the
+# row names countries.
+tag=''
+while IFS=";" read -r row_tag codes countries _; do
+    if [[ " $codes " == *" ${language%%_*} "* && (-z $countries || " $countries " == *" ${language#*_} "*) ]]; then
+        tag=$row_tag
+        break
+    fi
+done <"$build/localization/languages"
+if [ -z "$tag" ]; then
     echo "DEMO_LANG=$language is not one of the appliance's languages. Use a locale of one of:" >&2
-    echo "  cs_CZ de_DE en_US es_ES fr_FR hu_HU it_IT ja_JP ko_KR nb_NO nl_NL pl_PL pt_BR" >&2
-    echo "  ru_RU sv_SE tr_TR zh_CN zh_TW (or another country of the same language)" >&2
+    echo "  $(cut -d';' -f4 "$build/localization/languages" | sort | paste -sd' ')" >&2
+    echo "  (or another country of the same language)" >&2
     exit 2
-    ;;
-esac
+fi
 
 setting() { sed -n "s/^$1=//p" "$build/demo/settings"; }
 installer=$(setting installer)

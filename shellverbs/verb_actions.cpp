@@ -19,6 +19,21 @@ constexpr size_t kRemoteNameCapacity = MAX_PATH;
 constexpr size_t kLocalNameCapacity = MAX_PATH;
 constexpr size_t kCommentCapacity = 128;
 
+// Resolves the tail's device and hands its host to `act`. Any failure, want of memory
+// included, ends the verb silently.
+template <typename Act>
+void WithDeviceHost(LPSTR tail, Act act) noexcept
+{
+    SharedBstr udn;
+    if (ExtractDeviceUdn(tail, udn) != S_OK) {
+        return;
+    }
+    SharedBstr host;
+    if (FindDeviceHost(udn, host)) {
+        act(host);
+    }
+}
+
 }  // namespace
 
 BOOL LaunchShellTarget(const wchar_t* target) noexcept
@@ -76,45 +91,24 @@ HRESULT ConnectPublicShare(BSTR host) noexcept
     return status == NO_ERROR ? S_OK : HResultFromWin32(status);
 }
 
-}  // namespace zorva
-
-namespace {
-
-// Resolves the tail's device and hands its host to `act`. Any failure, want of memory
-// included, ends the verb silently: rundll32 gets nothing back either way.
-template <typename Act>
-void WithDeviceHost(LPSTR tail, Act act) noexcept
+void OpenDeviceRoot(LPSTR tail) noexcept
 {
-    zorva::SharedBstr udn;
-    if (zorva::ExtractDeviceUdn(tail, udn) != S_OK) {
-        return;
-    }
-    zorva::SharedBstr host;
-    if (zorva::FindDeviceHost(udn, host)) {
-        act(host);
-    }
-}
-
-}  // namespace
-
-extern "C" void CALLBACK ShellCommandOpen(HWND, HINSTANCE, LPSTR tail, int)
-{
-    WithDeviceHost(tail, [](const zorva::SharedBstr& host) {
-        zorva::SharedBstr root;
-        if (SUCCEEDED(zorva::SharedBstr::Concatenate(L"\\\\", host, root))) {
-            static_cast<void>(zorva::LaunchShellTarget(root.get()));
+    WithDeviceHost(tail, [](const SharedBstr& host) {
+        SharedBstr root;
+        if (SUCCEEDED(SharedBstr::Concatenate(L"\\\\", host, root))) {
+            static_cast<void>(LaunchShellTarget(root.get()));
         }
     });
 }
 
-extern "C" void CALLBACK ShellCommandMount(HWND, HINSTANCE, LPSTR tail, int)
+void MountPublicShare(LPSTR tail) noexcept
 {
-    WithDeviceHost(tail, [](const zorva::SharedBstr& host) {
-        static_cast<void>(zorva::ConnectPublicShare(host.get()));
-    });
+    WithDeviceHost(tail, [](const SharedBstr& host) { static_cast<void>(ConnectPublicShare(host.get())); });
 }
 
-extern "C" void CALLBACK ShellCommandInstall(HWND, HINSTANCE, LPSTR, int)
+void OpenDownloadPage(LPSTR) noexcept
 {
-    static_cast<void>(zorva::LaunchShellTarget(zorva::kDownloadPageUrl));
+    static_cast<void>(LaunchShellTarget(kDownloadPageUrl));
 }
+
+}  // namespace zorva

@@ -10,26 +10,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <string>
 
 namespace {
 
 using namespace zorva_test;
 
-// The caption row this run must select: "FR-FR" from LC_ALL=fr_FR.UTF-8, which Wine passes
-// on into the process's environment. Every locale the program runs in has a row of its own
-// by that name; CaptionRowFor refuses any other.
+// The caption row this run must select: the row whose test locale is LC_ALL's (fr_FR from
+// LC_ALL=fr_FR.UTF-8, which Wine passes on into the process's environment).
 std::wstring TagOfThisRun()
 {
-    wchar_t value[64] = {};
-    const DWORD length = GetEnvironmentVariableW(L"LC_ALL", value, ARRAYSIZE(value));
+    char value[64] = {};
+    const DWORD length = GetEnvironmentVariableA("LC_ALL", value, ARRAYSIZE(value));
     // No LC_ALL: Wine's default is English (US).
-    std::wstring tag = length == 0 || length >= ARRAYSIZE(value) ? L"en_US" : std::wstring(value, length);
-    tag.resize(std::min(tag.find(L'.'), tag.size()));
-    std::transform(tag.begin(), tag.end(), tag.begin(),
-                   [](wchar_t c) { return c == L'_' ? L'-' : static_cast<wchar_t>(towupper(c)); });
-    return tag;
+    std::string locale = length == 0 || length >= ARRAYSIZE(value) ? "en_US" : std::string(value, length);
+    locale.resize(std::min(locale.find('.'), locale.size()));
+    for (const CaptionRow& row : kCaptionRows) {
+        if (locale == row.testLocale) {
+            return row.tag;
+        }
+    }
+    return L"no row for " + std::wstring(locale.begin(), locale.end());
 }
 
 class LocalizedRegistration : public testing::Test {

@@ -81,8 +81,8 @@ TEST_F(ConnectPublicShare, MountingAgainMakesAnotherIdenticalRequest)
 {
     const TestBstr host(L"nas-kt2hx");
 
-    zorva::ConnectPublicShare(host.get());
-    zorva::ConnectPublicShare(host.get());
+    static_cast<void>(zorva::ConnectPublicShare(host.get()));
+    static_cast<void>(zorva::ConnectPublicShare(host.get()));
 
     const std::vector<ConnectionRequest> requests = ReadConnectionRequests();
     ASSERT_EQ(requests.size(), 2u);

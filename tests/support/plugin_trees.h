@@ -2,7 +2,9 @@
 
 // What the co-installer must leave below HKEY_CLASSES_ROOT\NetworkExplorerPlugins, written
 // out independently of the product's own constants so that a wrong constant there fails.
+// The verb captions alone come from the product's language list, held to a few known rows.
 
+#include "shellverbs/verbs.h"
 #include "support/registry.h"
 
 #include <stdexcept>
@@ -17,55 +19,54 @@ inline const std::wstring kHardwareIdentityPath = kPlugInsPath + L"\\VEN_0F3D&DE
 inline const std::wstring kDeviceTypePath =
     kPlugInsPath + L"\\urn:zorva-example:device:NetworkAttachedStorage:KT2HX";
 
-struct Caption {
-    const wchar_t* text;
-    size_t length;  // UTF-16 code units
-
-    std::wstring str() const { return std::wstring(text, length); }
-};
-
+// The caption rows, read from the product's language list: the registration must write the
+// captions of the row the system language selects.
 struct CaptionRow {
     const wchar_t* tag;
-    Caption open;
-    Caption mount;
-    Caption download;
-};
+    const char* testLocale;
+    const wchar_t* captions[zorva::kVerbCount];
 
-// One row per locale tag. Every character is a single precomposed UTF-16 code unit.
+    std::wstring Caption(zorva::Verb verb) const { return captions[zorva::IndexOf(verb)]; }
+};
 inline constexpr CaptionRow kCaptionRows[] = {
-    {L"EN-US", {L"Open", 4}, {L"Mount public share", 18}, {L"Download Software", 17}},
-    {L"FR-FR", {L"Ouvrir", 6}, {L"Monte le partage public", 23}, {L"Télécharger le logiciel", 23}},
-    {L"CS-CZ", {L"Otevřít", 7}, {L"Připojit složku pro veřejné sdílení", 35}, {L"Stáhnout Software", 17}},
-    {L"DE-DE", {L"Öffnen", 6}, {L"Öffentliche Freigabe einfügen", 29}, {L"Software downloaden", 19}},
-    {L"ES-ES", {L"Abrir", 5}, {L"Montar recursos compartidos", 27}, {L"Descargar Software", 18}},
-    {L"HU-HU", {L"Megnyitás", 9}, {L"Nyilvános megosztás csatlakoztatása", 35}, {L"Szoftver Letöltés", 17}},
-    {L"IT-IT", {L"Apri", 4}, {L"Monta condivisione pubblica", 27}, {L"Scaricare software", 18}},
-    {L"JA-JP", {L"開く", 2}, {L"\u300Cpublic\u300D共有をマウントします", 18}, {L"ソフトウェアのダウンロード", 13}},
-    {L"KO-KR", {L"열기", 2}, {L"공용 공유 마운트", 9}, {L"소프트웨어 다운로드", 10}},
-    {L"NB-NO", {L"Åpne", 4}, {L"Koble til den offentlige delingsmappen", 38}, {L"Last ned programvare", 20}},
-    {L"NL-NL", {L"Openen", 6}, {L"Openbare share laden", 20}, {L"Software downloaden", 19}},
-    {L"PL-PL", {L"Otwórz", 6}, {L"Podłącz udział publiczny", 24}, {L"Pobierz oprogramowanie", 22}},
-    {L"PT-BR", {L"Abrir", 5}, {L"Montar compartilhamento público", 31}, {L"Software para download", 22}},
-    {L"RU-RU", {L"Открыть", 7}, {L"Подключить общую папку", 22}, {L"Скачать программное обеспечение", 31}},
-    {L"SV-SE", {L"Öppna", 5}, {L"Montera delad resurs", 20}, {L"Hämta programvare", 17}},
-    {L"TR-TR", {L"Aç", 2}, {L"Genel paylaşım oluştur", 22}, {L"Yazilim indir", 13}},
-    {L"ZH-CN", {L"打开", 2}, {L"加载公用共享", 6}, {L"下载软件", 4}},
-    {L"ZH-TW", {L"開啟", 2}, {L"掛接公用共用", 6}, {L"下載軟體", 4}},
+#define ZORVA_LANGUAGE(tag, codes, countries, testLocale, ...) {tag, testLocale, {__VA_ARGS__}},
+#include "localization/languages.inc"
 };
 
-// A caption typed with a decomposed accent, or a stray blank, would change its length.
-constexpr bool CaptionLengthsAsListed()
+// These few, as the appliance's translators gave them, must be in the list as they are here.
+inline constexpr CaptionRow kKnownCaptions[] = {
+    {L"EN-US", "", {L"Open", L"Mount public share", L"Download Software"}},
+    {L"DE-DE", "", {L"Öffnen", L"Öffentliche Freigabe einfügen", L"Software downloaden"}},
+    {L"JA-JP", "", {L"開く", L"\u300Cpublic\u300D共有をマウントします", L"ソフトウェアのダウンロード"}},
+    {L"NB-NO", "", {L"Åpne", L"Koble til den offentlige delingsmappen", L"Last ned programvare"}},
+    {L"ZH-CN", "", {L"打开", L"加载公用共享", L"下载软件"}},
+    {L"ZH-TW", "", {L"開啟", L"掛接公用共用", L"下載軟體"}},
+};
+
+constexpr bool SameText(const wchar_t* a, const wchar_t* b)
 {
-    for (const CaptionRow& row : kCaptionRows) {
-        for (const Caption& caption : {row.open, row.mount, row.download}) {
-            if (std::char_traits<wchar_t>::length(caption.text) != caption.length) {
-                return false;
+    const size_t length = std::char_traits<wchar_t>::length(a);
+    return length == std::char_traits<wchar_t>::length(b) && std::char_traits<wchar_t>::compare(a, b, length) == 0;
+}
+
+constexpr bool KnownCaptionsListed()
+{
+    for (const CaptionRow& known : kKnownCaptions) {
+        bool found = false;
+        for (const CaptionRow& row : kCaptionRows) {
+            bool same = SameText(row.tag, known.tag);
+            for (size_t verb = 0; verb < zorva::kVerbCount; ++verb) {
+                same = same && SameText(row.captions[verb], known.captions[verb]);
             }
+            found = found || same;
+        }
+        if (!found) {
+            return false;
         }
     }
     return true;
 }
-static_assert(CaptionLengthsAsListed(), "a caption's text does not have its listed length");
+static_assert(KnownCaptionsListed(), "localization/languages.inc lacks a row of kKnownCaptions as written there");
 
 inline const CaptionRow& CaptionRowFor(std::wstring_view tag)
 {
@@ -93,9 +94,9 @@ inline RegTree ExpectedHardwareIdentityTree()
 // Relative to kDeviceTypePath: the verb keys are named by the captions of one row.
 inline RegTree ExpectedDeviceTypeTree(const CaptionRow& row)
 {
-    const std::wstring open = row.open.str();
-    const std::wstring mount = row.mount.str();
-    const std::wstring download = row.download.str();
+    const std::wstring open = row.Caption(zorva::Verb::Open);
+    const std::wstring mount = row.Caption(zorva::Verb::Mount);
+    const std::wstring download = row.Caption(zorva::Verb::Download);
     return RegTree{
         {L"", {}},
         {L"DefaultIcon", {{L"", StringValue(L"%SystemRoot%\\System32\\ZORVA_KT2HX_2_2_0.dll,-101")}}},
