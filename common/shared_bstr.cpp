@@ -102,7 +102,8 @@ HRESULT SharedBstr::Concatenate(const wchar_t* left, const SharedBstr& right, Sh
     }
     BSTR joined = SysAllocStringLen(nullptr, static_cast<UINT>(leftLength + rightLength));
     if (joined != nullptr && leftLength != 0) {
-        std::wmemcpy(joined, left, leftLength);
+        // SysAllocStringLen wrote the terminator after leftLength + rightLength units itself.
+        std::wmemcpy(joined, left, leftLength);  // NOLINT(bugprone-not-null-terminated-result)
     }
     if (joined != nullptr && rightLength != 0) {
         std::wmemcpy(joined + leftLength, right.get(), rightLength);

@@ -1,7 +1,6 @@
 #include "common/wide_string.h"
 
 #include <climits>
-#include <cstdarg>
 #include <cwchar>
 #include <utility>
 
@@ -37,35 +36,6 @@ HRESULT WideString::Assign(const wchar_t* text) noexcept
         return E_INVALIDARG;
     }
     return Assign(text, static_cast<int>(wcsnlen(text, INT_MAX)));
-}
-
-HRESULT WideString::Format(const wchar_t* format, ...) noexcept
-{
-    if (format == nullptr) {
-        return E_INVALIDARG;
-    }
-    // msvcrt's own _vscwprintf/_vsnwprintf: %s means a wide string there, unlike the
-    // C99 wide printf family that mingw substitutes for the standard names.
-    va_list args;
-    va_start(args, format);
-    const int length = _vscwprintf(format, args);
-    va_end(args);
-    if (length < 0) {
-        return E_FAIL;
-    }
-    HeapArray<wchar_t> formatted = AllocateArray<wchar_t>(static_cast<size_t>(length) + 1);
-    if (!formatted) {
-        return E_OUTOFMEMORY;
-    }
-    va_start(args, format);
-    const int written = _vsnwprintf(formatted.get(), static_cast<size_t>(length) + 1, format, args);
-    va_end(args);
-    if (written != length) {
-        return E_FAIL;
-    }
-    text_ = std::move(formatted);
-    length_ = length;
-    return S_OK;
 }
 
 bool WideString::EqualsIgnoringAsciiCase(const wchar_t* other) const noexcept

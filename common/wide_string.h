@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <type_traits>
+#include <utility>
+
 namespace zorva {
 
 // A UTF-16 string value. Its operations report failure by their HRESULT and never throw:
@@ -24,8 +28,33 @@ public:
 
     // Replaces the content with printf-style output (Microsoft semantics: %s is wide text).
     // E_INVALIDARG for a null format, E_FAIL when the output cannot be measured or written,
-    // E_OUTOFMEMORY without a buffer.
-    [[nodiscard]] HRESULT Format(const wchar_t* format, ...) noexcept;
+    // E_OUTOFMEMORY without a buffer. A parameter pack rather than C varargs: only scalars
+    // (pointers, numbers) reach the formatter, which reads nothing else.
+    template <typename... Args>
+    [[nodiscard]] HRESULT Format(const wchar_t* format, Args... args) noexcept
+    {
+        static_assert((std::is_scalar_v<Args> && ...), "printf-style arguments are pointers or numbers");
+        if (format == nullptr) {
+            return E_INVALIDARG;
+        }
+        // msvcrt's own _scwprintf/_snwprintf: %s means a wide string there, unlike the C99
+        // wide printf family that mingw substitutes for the standard names.
+        const int length = _scwprintf(format, args...);
+        if (length < 0) {
+            return E_FAIL;
+        }
+        HeapArray<wchar_t> formatted = AllocateArray<wchar_t>(static_cast<size_t>(length) + 1);
+        if (!formatted) {
+            return E_OUTOFMEMORY;
+        }
+        const int written = _snwprintf(formatted.get(), static_cast<size_t>(length) + 1, format, args...);
+        if (written != length) {
+            return E_FAIL;
+        }
+        text_ = std::move(formatted);
+        length_ = length;
+        return S_OK;
+    }
 
     // Equality with ASCII letters folded, and no other case folding.
     bool EqualsIgnoringAsciiCase(const wchar_t* other) const noexcept;
