@@ -289,7 +289,7 @@ TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
             std::optional<PlatformRecorder> recorder;
             if (queryRefused) {
                 recorder.emplace(dll_.Module());
-                recorder->Replace("RegQueryValueExW", &RefusedQuery);
+                recorder->Replace<&::RegQueryValueExW>(&RefusedQuery);
             }
             EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
         }
@@ -378,7 +378,7 @@ TEST_P(CoInstallerRequests, FinishInstallWritesNothingWhenTheParametersCannotBeR
     const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
     {
         PlatformRecorder recorder(dll_.Module());
-        recorder.Replace("SetupDiGetDeviceInstallParamsW", &FailingGetParams);
+        recorder.Replace<&::SetupDiGetDeviceInstallParamsW>(&FailingGetParams);
 
         EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL), static_cast<DWORD>(NO_ERROR));
         EXPECT_EQ(CallsBeyondLoading(recorder).size(), 1u) << testing::PrintToString(CallsBeyondLoading(recorder));

@@ -182,8 +182,8 @@ TEST_F(KeyRemoval, ChildListedAgainAfterItsDeletionIsDeletedAgain)
         Plant({{L"Tree\\a", {{L"v", StringValue(L"first")}}}, {L"Tree\\b", {}}, {L"Tree2", {}}});
         const RegTree before = Everything();
         PlatformRecorder recorder(GetModuleHandleW(nullptr), {"RegEnumKeyExW"});
-        g_reappearing = {Root(), again, times, recorder.Real<decltype(&RegEnumKeyExW)>("RegEnumKeyExW")};
-        recorder.Replace("RegEnumKeyExW", &EnumerateAfterReappearing);
+        g_reappearing = {Root(), again, times, recorder.Real<&::RegEnumKeyExW>()};
+        recorder.Replace<&::RegEnumKeyExW>(&EnumerateAfterReappearing);
 
         EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Tree"));
         EXPECT_EQ(g_reappearing.times, 0);

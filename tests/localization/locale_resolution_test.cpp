@@ -119,8 +119,8 @@ TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
 {
     PlatformRecorder recorder(dll_.Module());
     PlaySystemUiLanguage(recorder, GetParam().uiLanguage);
-    recorder.Replace("GetLocaleInfoW", &ScriptedGetLocaleInfoW);
-    g_realGetLocaleInfoW = recorder.Real<decltype(&GetLocaleInfoW)>("GetLocaleInfoW");
+    recorder.Replace<&::GetLocaleInfoW>(&ScriptedGetLocaleInfoW);
+    g_realGetLocaleInfoW = recorder.Real<&::GetLocaleInfoW>();
 
     zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     EXPECT_EQ(dll_.CoInstall(DIF_INSTALLINTERFACES, set.get()), static_cast<DWORD>(NO_ERROR));

@@ -542,7 +542,7 @@ TEST(DelayLoadFailure, TwoThreadsFailingAtOnceLeaveTheLibraryLoaded)
     {
         const ZorvaDll secondReference;
         PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
-        recorder.Replace("LoadLibraryA", &LoadLibraryFailingTogether);
+        recorder.Replace<&::LoadLibraryA>(&LoadLibraryFailingTogether);
         FARPROC* slot = DelayLoadedSlots(dll.Module()).at("WNetUseConnectionW");
         std::thread first([slot] { CallWithoutArguments(slot); });
         std::thread second([slot] { CallWithoutArguments(slot); });
