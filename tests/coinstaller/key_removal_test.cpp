@@ -138,7 +138,7 @@ TEST_F(KeyRemoval, LeafAndInnerKeyAreRemovedWithTheDesignedCalls)
                            "RegQueryValueExW(#2, \"SymbolicLinkValue\", null, &0x0, null, null, -> 0x0) = 2",
                            "lstrlenW(\"Tree\") = 4",
                            "RegEnumKeyExW(#2, 0x0, #3, &0x104, null, null, null, null, -> \"a\", -> 0x1) = 0",
-                           "RegOpenKeyExW(#1, \"Tree\\\\a\", 0x8, 0x30019, &key, -> #4) = 0",
+                           R"(RegOpenKeyExW(#1, "Tree\a", 0x8, 0x30019, &key, -> #4) = 0)",
                            "NtDeleteKey(#4) = 0",
                            "RegCloseKey(#4) = 0",
                            "RegEnumKeyExW(#2, 0x0, #3, &0x104, null, null, null, null, -> 0x104) = 259",

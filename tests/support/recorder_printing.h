@@ -42,8 +42,8 @@ inline std::string Hex(unsigned long long value)
     return text;
 }
 
-// The text in quotes, at most `limit` units: a quote and a backslash escaped, units outside
-// printable ASCII as \uXXXX.
+// The text in quotes, at most `limit` units: a quote escaped, units outside printable ASCII as
+// \uXXXX, backslashes as they are (an expected path reads as the path).
 inline std::string Quoted(const wchar_t* text, size_t limit = 4096)
 {
     if (text == nullptr) {
@@ -53,11 +53,10 @@ inline std::string Quoted(const wchar_t* text, size_t limit = 4096)
     for (size_t i = 0; i < limit && text[i] != L'\0'; ++i) {
         const wchar_t c = text[i];
         char unit[16];
-        if (c >= 0x20 && c < 0x7F && c != L'"' && c != L'\\') {
+        if (c >= 0x20 && c < 0x7F && c != L'"') {
             out += static_cast<char>(c);
         } else {
-            std::snprintf(unit, sizeof(unit), c == L'\\' ? "\\\\" : c == L'"' ? "\\\"" : "\\u%04x",
-                          static_cast<unsigned>(c));
+            std::snprintf(unit, sizeof(unit), c == L'"' ? "\\\"" : "\\u%04x", static_cast<unsigned>(c));
             out += unit;
         }
     }
