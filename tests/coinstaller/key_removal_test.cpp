@@ -152,7 +152,6 @@ struct Reappearing {
     HKEY root;
     RegTree again;
     int times;
-    decltype(&RegEnumKeyExW) real;
 } g_reappearing;
 
 LSTATUS WINAPI EnumerateAfterReappearing(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
@@ -163,7 +162,8 @@ LSTATUS WINAPI EnumerateAfterReappearing(HKEY key, DWORD index, LPWSTR name, LPD
         WriteTree(state.root, L"", state.again) == ERROR_SUCCESS) {
         --state.times;
     }
-    return state.real(key, index, name, nameLength, reserved, className, classLength, lastWrite);
+    return PlatformRecorder::Real<&::RegEnumKeyExW>()(key, index, name, nameLength, reserved, className, classLength,
+                                                      lastWrite);
 }
 
 // A child deleted and then listed again is another key by that name, and is deleted too: one
@@ -182,7 +182,7 @@ TEST_F(KeyRemoval, ChildListedAgainAfterItsDeletionIsDeletedAgain)
         Plant({{L"Tree\\a", {{L"v", StringValue(L"first")}}}, {L"Tree\\b", {}}, {L"Tree2", {}}});
         const RegTree before = Everything();
         PlatformRecorder recorder(GetModuleHandleW(nullptr), {"RegEnumKeyExW"});
-        g_reappearing = {Root(), again, times, recorder.Real<&::RegEnumKeyExW>()};
+        g_reappearing = {Root(), again, times};
         recorder.Replace<&::RegEnumKeyExW>(&EnumerateAfterReappearing);
 
         EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Tree"));

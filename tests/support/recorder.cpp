@@ -34,15 +34,24 @@ public:
     InsideRecorder& operator=(const InsideRecorder&) = delete;
 };
 
-template <auto Function>
-struct Slots {
-    static inline void* real = nullptr;
-    static inline const void* replacement = nullptr;
-    static inline size_t row = 0;
-};
-
-template <auto Function, auto Other>
-constexpr bool kIs = std::is_same_v<FunctionKey<Function>, FunctionKey<Other>>;
+// Decides, for the call just counted, whether it fails.
+bool Injects(State& state, const Row& row)
+{
+    const std::string kind = row.kind == Failure::Heap ? std::string("heap") : std::string(row.name);
+    if (row.kind == Failure::Never) {
+        return false;
+    }
+    if (!state.failingKind.empty()) {
+        return state.failingKind == kind;
+    }
+    if (state.failAt != state.calls.size()) {
+        return false;
+    }
+    if (state.mode == Failing::FromThenOn) {
+        state.failingKind = kind;
+    }
+    return true;
+}
 
 template <auto Function, typename R, typename... A>
 struct Hook {
@@ -50,9 +59,9 @@ struct Hook {
 
     static R WINAPI Call(A... args)
     {
-        const Row& row = Rows()[Slots<Function>::row];
-        const auto real = reinterpret_cast<R (*)(A...)>(
-            Slots<Function>::replacement != nullptr ? Slots<Function>::replacement : Slots<Function>::real);
+        const Slot& slot = g_slot<Function>;
+        const Row& row = Rows()[slot.row];
+        const auto real = reinterpret_cast<R (*)(A...)>(slot.replacement != nullptr ? slot.replacement : slot.real);
         State* state = g_active.load();
         if (state == nullptr || Inside()) {
             return real(args...);
@@ -90,11 +99,11 @@ struct Hook {
         const std::lock_guard<SlimLock> held(state.lock);
         Out in{state, {}};
         const auto tuple = std::forward_as_tuple(args...);
-        if constexpr (kIs<Function, &::SysAllocStringLen>) {
+        if constexpr (&g_slot<Function> == &g_slot<&::SysAllocStringLen>) {
             // The text need not be terminated: only its counted units.
             in.Add(Quoted(std::get<0>(tuple), std::get<0>(tuple) != nullptr ? std::get<1>(tuple) : 0));
             In(in, std::get<1>(tuple));
-        } else if constexpr (kIs<Function, &::RegSetKeyValueW>) {
+        } else if constexpr (&g_slot<Function> == &g_slot<&::RegSetKeyValueW>) {
             // The data as the text it is (REG_SZ), its stored terminator included.
             In(in, std::get<0>(tuple)), In(in, std::get<1>(tuple)), In(in, std::get<2>(tuple)), In(in, std::get<3>(tuple));
             const std::wstring data(static_cast<const wchar_t*>(std::get<4>(tuple)), std::get<5>(tuple) / sizeof(wchar_t));
@@ -114,7 +123,7 @@ struct Hook {
         const std::lock_guard<SlimLock> held(state.lock);
         PlatformCall& call = state.calls[index];
         Out out{state, call.arguments};
-        if constexpr (kIs<Function, &::RegEnumKeyExW>) {
+        if constexpr (&g_slot<Function> == &g_slot<&::RegEnumKeyExW>) {
             const auto tuple = std::forward_as_tuple(args...);
             if (result == ERROR_SUCCESS) {
                 out.Add("-> " + Quoted(std::wstring(std::get<2>(tuple), *std::get<3>(tuple)).c_str()));
@@ -141,59 +150,44 @@ struct Hook {
             succeeded = row.effect == Effect::EntersCom ? SUCCEEDED(result) : result == 0;
         }
         std::vector<const void*> carried;
-        if (row.effect == Effect::MakesKey || row.effect == Effect::MakesProcess) {
+        if ((row.effect == Effect::MakesKey && succeeded) || row.effect == Effect::MakesProcess) {
             carried = {Carried(args)...};
         }
         Account(state, row, call.function, succeeded, first, carried, Pointer(result));
     }
 };
 
-// The hook of a function, of its signature deduced (as a template argument, the function's
-// type would carry attributes such as malloc's, which the compiler drops with a warning).
-template <auto Function, typename R, typename... A>
-void* HookOf(R (*)(A...))
-{
-    return reinterpret_cast<void*>(&Hook<Function, R, A...>::Call);
-}
-
 // How the table says a function fails.
 enum class Form { Status, Hresult, False, InvalidHandle, Never };
 
-// A row from the table's columns: the failure result and last error in the function's own
-// form; failing a release still releases, and an allocation that fails from then on takes
-// every allocation with it.
-template <auto Function>
-Row MakeRow(const char* name, Form form, std::intptr_t error, Effect effect, const char* resource,
+// A row from the table's columns: failing a release still releases, failing an allocation from
+// then on fails every allocation. The signature is deduced: as a template argument, malloc's
+// type would carry attributes that the compiler drops with a warning.
+template <auto Function, typename R, typename... A>
+Row MakeRow(R (*)(A...), const char* name, Form form, std::intptr_t error, Effect effect, const char* resource,
             const wchar_t* delayLoadedFrom)
 {
     const Failure kind = form == Form::Never                                                   ? Failure::Never
                          : effect == Effect::ReleasesKey || effect == Effect::ReleasesHandle ? Failure::Releases
                          : effect == Effect::MakesBlock || effect == Effect::Reallocates     ? Failure::Heap
                                                                                              : Failure::Returns;
-    const bool returnsError = form == Form::Status || form == Form::Hresult;
-    const bool setsLastError = form == Form::False || form == Form::InvalidHandle;
-    return Row{name, &FunctionKey<Function>::id, HookOf<Function>(Function), &Slots<Function>::real,
-               &Slots<Function>::replacement, &Slots<Function>::row,
-               returnsError ? error : form == Form::InvalidHandle ? -1 : 0, setsLastError ? static_cast<DWORD>(error) : 0,
+    const std::intptr_t failure = form == Form::Status || form == Form::Hresult ? error
+                                  : form == Form::InvalidHandle                 ? -1
+                                                                                : 0;
+    const DWORD lastError = form == Form::False || form == Form::InvalidHandle ? static_cast<DWORD>(error) : 0;
+    return Row{name, reinterpret_cast<void*>(&Hook<Function, R, A...>::Call), &g_slot<Function>, failure, lastError,
                kind, effect, resource, delayLoadedFrom};
-}
-
-const Row* FindRow(const void* key)
-{
-    const auto& rows = Rows();
-    const auto row = std::find_if(rows.begin(), rows.end(), [key](const Row& r) { return r.key == key; });
-    return row != rows.end() ? &*row : nullptr;
 }
 
 }  // namespace
 
+// The runtime's own imports (ZORVA_RUNTIME_IMPORT) cannot fail and are not recorded.
 #define ZORVA_WIDE(text) L##text
 #define ZORVA_CALL(dll, function, form, error, effect, resource) \
-    MakeRow<&::function>(#function, Form::form, error, Effect::effect, resource, nullptr),
-#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) \
-    MakeRow<&::function>(#function, Form::form, error, Effect::effect, resource, ZORVA_WIDE(#dll) L".dll"),
-// The runtime's own imports cannot fail and are not recorded.
-#define ZORVA_RUNTIME_IMPORT(dll, function)
+    MakeRow<&::function>(&::function, #function, Form::form, error, Effect::effect, resource, nullptr),
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource)                      \
+    MakeRow<&::function>(&::function, #function, Form::form, error, Effect::effect, resource, \
+                         ZORVA_WIDE(#dll) L".dll"),
 
 const std::vector<Row>& Rows()
 {
@@ -202,27 +196,21 @@ const std::vector<Row>& Rows()
 #include "common/platform_calls.inc"
         };
         // Not recorded itself: it only hands the delay-load helper its hooks.
-        table.push_back(Row{"GetProcAddress", &FunctionKey<&::GetProcAddress>::id,
-                            reinterpret_cast<void*>(&DelayLoadLookup), &Slots<&::GetProcAddress>::real,
-                            &Slots<&::GetProcAddress>::replacement, &Slots<&::GetProcAddress>::row, 0, 0,
-                            Failure::Never, Effect::None, "", nullptr});
+        table.push_back(Row{"GetProcAddress", reinterpret_cast<void*>(&DelayLoadLookup), &g_slot<&::GetProcAddress>,
+                            0, 0, Failure::Never, Effect::None, "", nullptr});
         for (size_t index = 0; index < table.size(); ++index) {
-            *table[index].index = index;
+            table[index].slot->row = index;
         }
         return table;
     }();
     return rows;
 }
 
-#undef ZORVA_RUNTIME_IMPORT
-#undef ZORVA_DELAYED_CALL
-#undef ZORVA_CALL
-#undef ZORVA_WIDE
-
 const Row* FindRow(const char* name)
 {
     const auto& rows = Rows();
-    const auto row = std::find_if(rows.begin(), rows.end(), [name](const Row& r) { return std::strcmp(r.name, name) == 0; });
+    const auto row =
+        std::find_if(rows.begin(), rows.end(), [name](const Row& r) { return std::strcmp(r.name, name) == 0; });
     return row != rows.end() ? &*row : nullptr;
 }
 
@@ -250,7 +238,7 @@ PlatformRecorder::~PlatformRecorder()
         WriteSlot(it->first, it->second);
     }
     for (const Row& row : Rows()) {
-        *row.replacement = nullptr;
+        row.slot->replacement = nullptr;
     }
 }
 
@@ -313,19 +301,12 @@ bool PlatformRecorder::IsAllocation(const PlatformCall& call)
     return row != nullptr && row->kind == Failure::Heap;
 }
 
-void PlatformRecorder::ReplaceKeyed(const char* key, const void* replacement)
+void PlatformRecorder::ReplaceAt(Slot& slot, const void* replacement)
 {
-    const Row* row = FindRow(static_cast<const void*>(key));
-    if (row == nullptr) {
+    if (std::none_of(Rows().begin(), Rows().end(), [&slot](const Row& row) { return row.slot == &slot; })) {
         throw std::invalid_argument("not a recorded function");
     }
-    *row->replacement = replacement;
-}
-
-const void* PlatformRecorder::RealKeyed(const char* key) const
-{
-    const Row* row = FindRow(static_cast<const void*>(key));
-    return row != nullptr ? *row->real : nullptr;
+    slot.replacement = replacement;
 }
 
 std::vector<std::string> PlatformRecorder::Patched() const

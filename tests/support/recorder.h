@@ -21,12 +21,15 @@
 namespace zorva_test {
 
 namespace recording {
-// One object per recorded function, keyed by the function itself: what Replace and Real
-// look its row up by.
-template <auto Function>
-struct FunctionKey {
-    static inline const char id = 0;
+// One per recorded function, keyed by it: where its hook finds the real function and a replacement.
+struct Slot {
+    void* real = nullptr;
+    const void* replacement = nullptr;
+    size_t row = 0;
 };
+template <auto Function>
+inline Slot g_slot;
+struct State;
 }  // namespace recording
 
 struct PlatformCall {
@@ -80,13 +83,13 @@ public:
     {
         static_assert(std::is_same_v<Replacement, decltype(Function)>,
                       "a replacement has the signature of the function it replaces");
-        ReplaceKeyed(&recording::FunctionKey<Function>::id, reinterpret_cast<const void*>(replacement));
+        ReplaceAt(recording::g_slot<Function>, reinterpret_cast<const void*>(replacement));
     }
     // The real function behind a patched import, for a replacement that passes on.
     template <auto Function>
-    decltype(Function) Real() const
+    static decltype(Function) Real()
     {
-        return reinterpret_cast<decltype(Function)>(RealKeyed(&recording::FunctionKey<Function>::id));
+        return reinterpret_cast<decltype(Function)>(recording::g_slot<Function>.real);
     }
 
     // The functions whose import slots in the recorded modules it rewrote; a delay-loaded
@@ -97,13 +100,10 @@ public:
     // BSTRs, heap blocks, process handles, entries into COM. Empty when all was released.
     std::vector<std::string> Outstanding() const;
 
-    struct State;
-
 private:
-    void ReplaceKeyed(const char* key, const void* replacement);
-    const void* RealKeyed(const char* key) const;
+    static void ReplaceAt(recording::Slot& slot, const void* replacement);
 
-    std::unique_ptr<State> state_;
+    std::unique_ptr<recording::State> state_;
 };
 
 // The system UI language a module sees once PlaySystemUiLanguage has put this stand-in into

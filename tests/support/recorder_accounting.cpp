@@ -1,4 +1,4 @@
-// The recorder's account of what calls made and did not give back, and of the calls it fails.
+// The recorder's account of what calls made and did not give back.
 
 #include "support/recorder_internal.h"
 
@@ -18,9 +18,7 @@ void Account(State& state, const Row& row, const std::string& by, bool succeeded
     case Effect::MakesKey:
     case Effect::MakesProcess:
         for (const void* made : carried) {
-            if (succeeded || row.effect == Effect::MakesProcess) {
-                state.Make(row.resource, made, by);
-            }
+            state.Make(row.resource, made, by);
         }
         break;
     case Effect::ReleasesKey:
@@ -52,32 +50,6 @@ void Account(State& state, const Row& row, const std::string& by, bool succeeded
     case Effect::None:
         break;
     }
-}
-
-namespace {
-
-std::string KindOf(const Row& row)
-{
-    return row.kind == Failure::Heap ? std::string("heap") : std::string(row.name);
-}
-
-}  // namespace
-
-bool Injects(State& state, const Row& row)
-{
-    if (row.kind == Failure::Never) {
-        return false;
-    }
-    if (!state.failingKind.empty()) {
-        return state.failingKind == KindOf(row);
-    }
-    if (state.failAt != state.calls.size()) {
-        return false;
-    }
-    if (state.mode == Failing::FromThenOn) {
-        state.failingKind = KindOf(row);
-    }
-    return true;
 }
 
 }  // namespace zorva_test::recording

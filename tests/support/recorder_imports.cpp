@@ -53,8 +53,8 @@ void Patch(State& state, HMODULE module, const std::set<std::string>& only)
         if ((!only.empty() && only.count(row.name) == 0) || *slot == row.hook) {
             return;
         }
-        if (*row.real == nullptr) {
-            *row.real = *slot;
+        if (row.slot->real == nullptr) {
+            row.slot->real = *slot;
         }
         state.patched.emplace_back(slot, *slot);
         state.patchedFunctions.insert(row.name);
@@ -90,14 +90,14 @@ void Patch(State& state, HMODULE module, const std::set<std::string>& only)
 FARPROC WINAPI DelayLoadLookup(HMODULE module, LPCSTR name)
 {
     const Row* self = FindRow("GetProcAddress");
-    const auto real = reinterpret_cast<decltype(&GetProcAddress)>(*self->real);
+    const auto real = reinterpret_cast<decltype(&GetProcAddress)>(self->slot->real);
     const FARPROC found = real(module, name);
     const Row* row = IS_INTRESOURCE(name) ? nullptr : FindRow(name);
     if (found == nullptr || row == nullptr || row == self) {
         return found;
     }
-    if (*row->real == nullptr) {
-        *row->real = reinterpret_cast<void*>(found);
+    if (row->slot->real == nullptr) {
+        row->slot->real = reinterpret_cast<void*>(found);
     }
     return reinterpret_cast<FARPROC>(row->hook);
 }

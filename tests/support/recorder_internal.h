@@ -16,8 +16,7 @@
 
 namespace zorva_test::recording {
 
-// What a call does to the resources the recorder keeps account of, as common/platform_calls.inc
-// names it.
+// What a call does to the resources the recorder keeps account of (common/platform_calls.inc).
 enum class Effect {
     None, MakesKey, ReleasesKey, MakesBlock, ReleasesBlock, Reallocates, EntersCom, LeavesCom, MakesProcess, MakesSet,
     ReleasesHandle
@@ -33,11 +32,8 @@ enum class Failure {
 
 struct Row {
     const char* name;
-    const void* key;  // &FunctionKey<&::function>::id
     void* hook;
-    void** real;
-    const void** replacement;
-    size_t* index;
+    Slot* slot;
     std::intptr_t failure;
     DWORD lastError;
     Failure kind;
@@ -60,12 +56,8 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
-}  // namespace zorva_test::recording
-
-namespace zorva_test {
-
-struct PlatformRecorder::State {
-    mutable recording::SlimLock lock;
+struct State {
+    mutable SlimLock lock;
     std::vector<PlatformCall> calls;
     std::map<const void*, std::string> ids;
     std::map<std::pair<std::string, const void*>, std::string> outstanding;  // what, by whom
@@ -83,12 +75,6 @@ struct PlatformRecorder::State {
     }
     void Release(const char* resource, const void* what) { outstanding.erase({resource, what}); }
 };
-
-}  // namespace zorva_test
-
-namespace zorva_test::recording {
-
-using State = PlatformRecorder::State;
 
 inline std::atomic<State*> g_active{nullptr};
 
@@ -114,13 +100,10 @@ const void* Carried(T)
 inline const void* Carried(HKEY* key) { return key != nullptr ? *key : nullptr; }
 inline const void* Carried(SHELLEXECUTEINFOW* info) { return info->hProcess; }
 
-// Keeps account of what a finished call made and released: `first` is its first pointer
-// argument, `carried` what its arguments carried out, `result` what it returned as a pointer.
+// Keeps account of what a finished call made and released: its first pointer argument, what
+// its arguments carried out when it made them, what it returned as a pointer.
 void Account(State& state, const Row& row, const std::string& by, bool succeeded, const void* first,
              const std::vector<const void*>& carried, const void* result);
-
-// Decides, for the call just counted, whether it fails.
-bool Injects(State& state, const Row& row);
 
 // --- Import patching --------------------------------------------------------------------------
 
