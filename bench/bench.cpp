@@ -12,8 +12,8 @@
 // (a key tree, fresh stand-ins) is made before it and what it did is checked after it, both
 // untimed: the time of a run that silently did nothing would be worthless.
 
-#include "common/unique_resource.h"
-#include "package/installer/console_text.h"
+#include "console/console_text.h"
+#include "support/owners.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry.h"
@@ -63,12 +63,7 @@ struct RemovalSize {
 constexpr RemovalSize kRemovalSizes[] = {{100, 4}, {1000, 1}, {10000, 1}};
 static_assert(kRemovalSizes[1].runs == kRemovalSizes[2].runs, "the per-key growth pairs their runs round by round");
 
-struct InfTraits {
-    using Type = HINF;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type inf) noexcept { SetupCloseInfFile(inf); }
-};
-using UniqueInf = zorva::UniqueResource<InfTraits>;
+using UniqueInf = zorva::UniqueAny<HINF, SetupCloseInfFile, zorva::InvalidHandleValue>;
 
 void Check(LSTATUS status, const char* what)
 {

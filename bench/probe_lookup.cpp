@@ -28,9 +28,7 @@ bool FindDeviceHost(const char* tail, wchar_t (&host)[kHostCapacity])
 
     const zorva::ComApartment apartment(COINIT_MULTITHREADED);
     zorva::ComPtr<UPnPDeviceFinder> finder;
-    if (FAILED(CoCreateInstance(zorva_standin::kClsidUPnPDeviceFinder, nullptr, CLSCTX_INPROC_SERVER,
-                                zorva_standin::kIidUPnPDeviceFinder,
-                                finder.put_void()))) {
+    if (FAILED(zorva::CoCreate(zorva_standin::kClsidUPnPDeviceFinder, CLSCTX_INPROC_SERVER, finder))) {
         return false;
     }
     zorva::ComPtr<UPnPDevice> device;
@@ -38,7 +36,7 @@ bool FindDeviceHost(const char* tail, wchar_t (&host)[kHostCapacity])
         return false;
     }
     zorva::ComPtr<UPnPDeviceDocumentAccess> documentAccess;
-    if (FAILED(device->QueryInterface(zorva_standin::kIidUPnPDeviceDocumentAccess, documentAccess.put_void()))) {
+    if (FAILED(device.query_to(documentAccess))) {
         return false;
     }
     zorva::UniqueBstr url;

@@ -4,6 +4,29 @@
 
 find_program(ZORVA_DLLTOOL ${ZORVA_MINGW_PREFIX}-dlltool REQUIRED)
 
+# zorva_delay_imports(<target> <table>): links <target> against a delay-import library for
+# each DLL the ZORVA_DELAYED_CALL rows of the table of platform calls name, offering exactly
+# their functions, and sets ZORVA_DELAY_LOADED to those DLLs (names without ".dll") for the
+# programs that import them plainly. A row is read from the start of its line up to its
+# second comma: `ZORVA_DELAYED_CALL(dll, function, ...`.
+function(zorva_delay_imports target table)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${table})
+    file(STRINGS ${table} rows REGEX "^ZORVA_DELAYED_CALL\\(")
+    set(dlls)
+    foreach(row IN LISTS rows)
+        if(NOT row MATCHES "^ZORVA_DELAYED_CALL\\(([a-z0-9_]+), *([A-Za-z0-9_]+),")
+            message(FATAL_ERROR "${table}: a delay-loaded row the build cannot read: ${row}")
+        endif()
+        list(APPEND dlls ${CMAKE_MATCH_1})
+        list(APPEND functions_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
+    endforeach()
+    list(REMOVE_DUPLICATES dlls)
+    foreach(dll IN LISTS dlls)
+        zorva_delay_import(${target} ${dll} ${functions_${dll}})
+    endforeach()
+    set(ZORVA_DELAY_LOADED ${dlls} PARENT_SCOPE)
+endfunction()
+
 # zorva_delay_import(<target> <dll> <function>...): links <target> against a delay-import
 # library of <dll> (a name without ".dll") that offers exactly these functions.
 function(zorva_delay_import target dll)

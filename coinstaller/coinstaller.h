@@ -15,9 +15,9 @@
 extern "C" {
 
 // SetupAPI device co-installer entry points. Both answer every request with NO_ERROR.
-DWORD CALLBACK RallyD(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
+[[nodiscard]] DWORD CALLBACK RallyD(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
                       PSP_DEVINFO_DATA deviceInfoData, PCOINSTALLER_CONTEXT_DATA context);
-DWORD CALLBACK CoDeviceInstall(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
+[[nodiscard]] DWORD CALLBACK CoDeviceInstall(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
                                PSP_DEVINFO_DATA deviceInfoData, PCOINSTALLER_CONTEXT_DATA context);
 
 }

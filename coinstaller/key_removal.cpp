@@ -48,7 +48,7 @@ bool IsAddressable(const wchar_t* name, DWORD length) noexcept
 // Opens root\path itself, a link as the link. DELETE access lets the key be deleted through
 // this handle; a key that refuses DELETE is still opened for reading, so that its subkeys go;
 // a key that refuses reading is opened for DELETE alone: it goes if it has no subkeys.
-LSTATUS OpenKeyItself(HKEY root, const wchar_t* path, UniqueHkey& key) noexcept
+[[nodiscard]] LSTATUS OpenKeyItself(HKEY root, const wchar_t* path, UniqueHkey& key) noexcept
 {
     constexpr REGSAM kAccesses[] = {KEY_READ | DELETE, KEY_READ, DELETE};
     for (const REGSAM access : kAccesses) {
@@ -60,7 +60,7 @@ LSTATUS OpenKeyItself(HKEY root, const wchar_t* path, UniqueHkey& key) noexcept
     return ERROR_ACCESS_DENIED;
 }
 
-bool DeleteOpenKey(HKEY key) noexcept
+[[nodiscard]] bool DeleteOpenKey(HKEY key) noexcept
 {
     return NT_SUCCESS(NtDeleteKey(key));
 }
@@ -70,7 +70,7 @@ bool DeleteOpenKey(HKEY key) noexcept
 // that the removal makes no progress.
 enum class Removal { Deleted, Absent, Kept };
 
-Removal RemoveKeyTree(HKEY root, wchar_t* buffer) noexcept
+[[nodiscard]] Removal RemoveKeyTree(HKEY root, RemovalPathBuffer& buffer) noexcept
 {
     // Deleting or enumerating below an empty path would act on the root's own subkeys.
     if (NamesRoot(buffer)) {
@@ -152,14 +152,14 @@ bool IsRegistryLink(HKEY key) noexcept
            type == REG_LINK;
 }
 
-bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept
+bool DeleteKeyTree(HKEY root, RemovalPathBuffer& buffer) noexcept
 {
     return RemoveKeyTree(root, buffer) != Removal::Kept;
 }
 
 bool RemovePlugInKeys(HKEY root, const wchar_t* path) noexcept
 {
-    wchar_t buffer[kRemovalPathCapacity];
+    RemovalPathBuffer buffer;
     const int length = lstrlenW(path);
     // Cutting a longer path short would name some other key.
     if (length >= kRemovalPathCapacity) {

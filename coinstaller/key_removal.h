@@ -4,19 +4,21 @@
 
 namespace zorva {
 
-// Capacity of the shared path buffer of one removal, terminator included.
+// The one path buffer a removal builds every child path in, with its capacity in its type,
+// terminator included.
 inline constexpr int kRemovalPathCapacity = 2 * MAX_PATH;
+using RemovalPathBuffer = wchar_t[kRemovalPathCapacity];
 
 // Deletes root\path with all its subkeys and values. True when no key of that path exists
 // afterwards. The caller's string is not changed. A registry link inside the tree, the
 // named key included, is deleted itself and never followed: nothing outside the named tree
 // is opened for deletion, enumerated or deleted.
-bool RemovePlugInKeys(HKEY root, const wchar_t* path) noexcept;
+[[nodiscard]] bool RemovePlugInKeys(HKEY root, const wchar_t* path) noexcept;
 
-// The recursive worker: `buffer` (kRemovalPathCapacity characters) holds the path of the
-// key to delete; the rest of it is working space for the child paths. On return it holds
-// that path again, possibly without a trailing backslash.
-bool DeleteKeyTree(HKEY root, wchar_t* buffer) noexcept;
+// The recursive worker: `buffer` holds the path of the key to delete; the rest of it is
+// working space for the child paths. On return it holds that path again, possibly without
+// a trailing backslash.
+[[nodiscard]] bool DeleteKeyTree(HKEY root, RemovalPathBuffer& buffer) noexcept;
 
 // True when the key (opened with REG_OPTION_OPEN_LINK) is a registry link: it names its
 // target in a REG_LINK value "SymbolicLinkValue". A plain key that merely carries such a

@@ -10,6 +10,8 @@
 namespace zorva {
 namespace {
 
+using UniqueDevInfo = UniqueAny<HDEVINFO, SetupDiDestroyDeviceInfoList, InvalidHandleValue>;
+
 // Room for the hardware IDs of most devices at the first attempt, in characters.
 constexpr DWORD kFirstIdsCapacity = 512;
 

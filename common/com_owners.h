@@ -7,7 +7,15 @@
 
 namespace zorva {
 
-// Owns one COM interface reference and releases it on every way out of its scope.
+template <typename T>
+class ComPtr;
+
+template <typename T>
+[[nodiscard]] HRESULT CoCreate(REFCLSID clsid, DWORD context, ComPtr<T>& object) noexcept;
+
+// Owns one COM interface reference and releases it on every way out of its scope. An
+// interface is only ever asked for by its C++ type, whose interface ID __uuidof names, so
+// that the ID asked for and the type the answer is used as cannot disagree.
 template <typename T>
 class ComPtr {
 public:
@@ -26,7 +34,6 @@ public:
         reset();
         return &pointer_;
     }
-    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
     void reset() noexcept
     {
@@ -36,9 +43,29 @@ public:
         }
     }
 
+    // QueryInterface for the interface U: `target` holds it on success.
+    template <typename U>
+    [[nodiscard]] HRESULT query_to(ComPtr<U>& target) const noexcept
+    {
+        return pointer_->QueryInterface(__uuidof(U), target.put_void());
+    }
+
 private:
+    template <typename U>
+    friend class ComPtr;
+    friend HRESULT CoCreate<T>(REFCLSID clsid, DWORD context, ComPtr<T>& object) noexcept;
+
+    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+
     T* pointer_ = nullptr;
 };
+
+// CoCreateInstance of `clsid` for the interface T: `object` holds it on success.
+template <typename T>
+[[nodiscard]] HRESULT CoCreate(REFCLSID clsid, DWORD context, ComPtr<T>& object) noexcept
+{
+    return CoCreateInstance(clsid, nullptr, context, __uuidof(T), object.put_void());
+}
 
 // Owns a BSTR handed out by a COM method: the caller must free it with SysFreeString.
 class UniqueBstr {

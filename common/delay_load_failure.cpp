@@ -11,93 +11,53 @@
 
 namespace {
 
-// Each answer stands in for functions of any signature: with the x64 calling convention the
-// caller owns its arguments, so a stub may ignore them. Each leaves ERROR_MOD_NOT_FOUND as
-// the last error, for the functions that report the reason there.
-INT_PTR WINAPI AnswerZero()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return 0;
-}
+// Each form of failure's answer, for functions of any signature: with the x64 calling
+// convention the caller owns its arguments, so a stub may ignore them. Each leaves
+// ERROR_MOD_NOT_FOUND as the last error, for the functions that report the reason there.
+struct Answer {
+    // FALSE, a null pointer or a zero length.
+    static INT_PTR WINAPI False()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
 
-INT_PTR WINAPI AnswerInvalidHandle()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
-}
+    // A handle whose failure is INVALID_HANDLE_VALUE, not null (SetupDiGetClassDevsW's).
+    static INT_PTR WINAPI InvalidHandle()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
+    }
 
-INT_PTR WINAPI AnswerWin32Error()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return ERROR_MOD_NOT_FOUND;
-}
+    // A Win32 error code returned, not an HRESULT.
+    static INT_PTR WINAPI Status()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return ERROR_MOD_NOT_FOUND;
+    }
 
-INT_PTR WINAPI AnswerHresult()
-{
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-}
+    static INT_PTR WINAPI Hresult()
+    {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    }
+
+    // A function that cannot fail: for one that returns nothing the value is ignored, for
+    // a length it is zero.
+    static INT_PTR WINAPI Never() { return False(); }
+};
 
 struct FailureAnswer {
     const char* function;
     INT_PTR(WINAPI* answer)();
 };
 
-// Every delay-loaded function and how it reports failure. AnswerZero is FALSE, a null
-// pointer or a zero length; for a function that returns nothing it is ignored.
+// Every delay-loaded function and its answer, in the form of failure its row gives.
 constexpr FailureAnswer kFailureAnswers[] = {
-    {"SetupDiDestroyDeviceInfoList", &AnswerZero},       // BOOL
-    {"SetupDiEnumDeviceInfo", &AnswerZero},              // BOOL
-    {"SetupDiGetClassDevsW", &AnswerInvalidHandle},      // HDEVINFO: INVALID_HANDLE_VALUE, not null
-    {"SetupDiGetDeviceInstallParamsW", &AnswerZero},     // BOOL
-    {"SetupDiGetDeviceInstanceIdW", &AnswerZero},        // BOOL
-    {"SetupDiGetDeviceRegistryPropertyW", &AnswerZero},  // BOOL
-    {"SetupDiSetDeviceInstallParamsW", &AnswerZero},     // BOOL
-    {"CoInitializeEx", &AnswerHresult},
-    {"CoCreateInstance", &AnswerHresult},
-    {"CoUninitialize", &AnswerZero},                     // void
-    {"SysAllocString", &AnswerZero},                     // BSTR: null
-    {"SysAllocStringLen", &AnswerZero},                  // BSTR: null
-    {"SysFreeString", &AnswerZero},                      // void
-    {"SysStringLen", &AnswerZero},                       // UINT: 0
-    {"WinHttpCrackUrl", &AnswerZero},                    // BOOL
-    {"ShellExecuteExW", &AnswerZero},                    // BOOL
-    {"WNetUseConnectionW", &AnswerWin32Error},           // DWORD: a Win32 error code, not an HRESULT
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) {#function, &Answer::form},
+#include "common/platform_calls.inc"
+#undef ZORVA_DELAYED_CALL
 };
-
-constexpr bool SameName(const char* a, const char* b)
-{
-    for (; *a != '\0' && *a == *b; ++a, ++b) {
-    }
-    return *a == *b;
-}
-
-constexpr bool HasAnswer(const char* function)
-{
-    for (const FailureAnswer& row : kFailureAnswers) {
-        if (SameName(row.function, function)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The build lists the functions it delay-loads (resources/CMakeLists.txt).
-constexpr const char* kDelayLoaded[] = {
-#include "delay_loaded_functions.inc"
-};
-
-constexpr bool EveryDelayLoadedFunctionHasAnAnswer()
-{
-    for (const char* function : kDelayLoaded) {
-        if (!HasAnswer(function)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-static_assert(EveryDelayLoadedFunctionHasAnAnswer(), "a delay-loaded function has no row in kFailureAnswers");
 
 FARPROC WINAPI OnDelayLoadFailure(unsigned notification, PDelayLoadInfo info)
 {

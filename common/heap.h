@@ -17,7 +17,7 @@ using HeapArray = std::unique_ptr<T[], HeapDeleter>;
 
 // Room for `count` elements of a trivial type, uninitialised; null when there is none.
 template <typename T>
-HeapArray<T> AllocateArray(size_t count) noexcept
+[[nodiscard]] HeapArray<T> AllocateArray(size_t count) noexcept
 {
     return HeapArray<T>(static_cast<T*>(std::malloc(count * sizeof(T))));
 }

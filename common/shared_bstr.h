@@ -44,7 +44,7 @@ private:
     };
 
     // Holds `text` from now on, or frees it when no holder can be had.
-    HRESULT Adopt(BSTR text) noexcept;
+    [[nodiscard]] HRESULT Adopt(BSTR text) noexcept;
     void Release() noexcept;
 
     Holder* holder_ = nullptr;

@@ -2,25 +2,32 @@
 
 #include <windows.h>
 
-#include <setupapi.h>
+#include <type_traits>
 
 namespace zorva {
 
-// Owns one handle-like value and gives it back to the system on every way out of its
-// scope. Traits name the type, the value that means "nothing held" and the release call.
-template <typename Traits>
-class UniqueResource {
+// For owners of handles that report failure as INVALID_HANDLE_VALUE rather than null. That
+// value is a cast of -1 to a pointer, which no constant expression may hold, so an owner
+// names this function instead of the value.
+inline HANDLE InvalidHandleValue() noexcept
+{
+    return INVALID_HANDLE_VALUE;
+}
+
+// Owns one handle-like value of type T and gives it back to the system through Close on
+// every way out of its scope. Invalid is the value that means "nothing held": null by
+// default, otherwise a function that returns it (see InvalidHandleValue).
+template <typename T, auto Close, auto Invalid = nullptr>
+class UniqueAny {
 public:
-    using Type = typename Traits::Type;
+    UniqueAny() noexcept = default;
+    explicit UniqueAny(T value) noexcept : value_(value) {}
+    ~UniqueAny() { reset(); }
 
-    UniqueResource() noexcept = default;
-    explicit UniqueResource(Type value) noexcept : value_(value) {}
-    ~UniqueResource() { reset(); }
-
-    UniqueResource(const UniqueResource&) = delete;
-    UniqueResource& operator=(const UniqueResource&) = delete;
-    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
-    UniqueResource& operator=(UniqueResource&& other) noexcept
+    UniqueAny(const UniqueAny&) = delete;
+    UniqueAny& operator=(const UniqueAny&) = delete;
+    UniqueAny(UniqueAny&& other) noexcept : value_(other.release()) {}
+    UniqueAny& operator=(UniqueAny&& other) noexcept
     {
         if (this != &other) {
             reset(other.release());
@@ -28,78 +35,46 @@ public:
         return *this;
     }
 
-    Type get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
+    T get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Empty(); }
 
     // For an out-parameter: releases what is held first.
-    Type* put() noexcept
+    T* put() noexcept
     {
         reset();
         return &value_;
     }
 
-    Type release() noexcept
+    T release() noexcept
     {
-        const Type value = value_;
-        value_ = Traits::Invalid();
+        const T value = value_;
+        value_ = Empty();
         return value;
     }
 
-    void reset(Type value = Traits::Invalid()) noexcept
+    void reset(T value = Empty()) noexcept
     {
-        if (value_ != Traits::Invalid()) {
-            Traits::Close(value_);
+        if (value_ != Empty()) {
+            static_cast<void>(Close(value_));
         }
         value_ = value;
     }
 
 private:
-    Type value_ = Traits::Invalid();
+    static T Empty() noexcept
+    {
+        if constexpr (std::is_null_pointer_v<decltype(Invalid)>) {
+            return nullptr;
+        } else {
+            return Invalid();
+        }
+    }
+
+    T value_ = Empty();
 };
 
-struct HkeyTraits {
-    using Type = HKEY;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type key) noexcept { RegCloseKey(key); }
-};
-
-// Process, thread and job handles: null when there is none.
-struct HandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type handle) noexcept { CloseHandle(handle); }
-};
-
-// File handles: CreateFileW reports failure as INVALID_HANDLE_VALUE, not null.
-struct FileHandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type handle) noexcept { CloseHandle(handle); }
-};
-
-struct FindHandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type handle) noexcept { FindClose(handle); }
-};
-
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type module) noexcept { FreeLibrary(module); }
-};
-
-struct DevInfoTraits {
-    using Type = HDEVINFO;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type set) noexcept { SetupDiDestroyDeviceInfoList(set); }
-};
-
-using UniqueHkey = UniqueResource<HkeyTraits>;
-using UniqueHandle = UniqueResource<HandleTraits>;
-using UniqueFileHandle = UniqueResource<FileHandleTraits>;
-using UniqueFindHandle = UniqueResource<FindHandleTraits>;
-using UniqueModule = UniqueResource<ModuleTraits>;
-using UniqueDevInfo = UniqueResource<DevInfoTraits>;
+using UniqueHkey = UniqueAny<HKEY, RegCloseKey>;
+// Process, thread, job and event handles: null when there is none.
+using UniqueHandle = UniqueAny<HANDLE, CloseHandle>;
 
 }  // namespace zorva

@@ -8,9 +8,9 @@
 //   zorva-demo verbs             run the three verbs from their registered command lines
 //   zorva-demo no-trees          both plug-in trees must be gone
 
+#include "console/console_text.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
-#include "package/installer/console_text.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
 #include "support/standins_control.h"

@@ -12,8 +12,8 @@
 // It prints one line a step. A step that fails ends the program with exit code 1 and a line
 // on standard error that names the step and the error.
 
-#include "common/unique_resource.h"
-#include "package/installer/console_text.h"
+#include "console/console_text.h"
+#include "tests/support/owners.h"
 
 #include <windows.h>
 

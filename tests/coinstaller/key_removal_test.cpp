@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <set>
@@ -48,12 +49,13 @@ struct WorkerRun {
 WorkerRun DeleteKeyTreeInItsBuffer(HKEY root, const std::wstring& path)
 {
     constexpr wchar_t kGuard = 0xFDFD;
-    std::vector<wchar_t> buffer(zorva::kRemovalPathCapacity + 1024, kGuard);
-    path.copy(buffer.data(), path.size());
-    buffer[path.size()] = L'\0';
-    const bool result = zorva::DeleteKeyTree(root, buffer.data());
-    return {result, buffer.data(), std::all_of(buffer.begin() + zorva::kRemovalPathCapacity, buffer.end(),
-                                               [](wchar_t unit) { return unit == kGuard; })};
+    struct { zorva::RemovalPathBuffer path; wchar_t guard[1024]; } buffer;
+    std::fill(std::begin(buffer.guard), std::end(buffer.guard), kGuard);
+    path.copy(buffer.path, path.size());
+    buffer.path[path.size()] = L'\0';
+    const bool result = zorva::DeleteKeyTree(root, buffer.path);
+    return {result, buffer.path,
+            std::all_of(std::begin(buffer.guard), std::end(buffer.guard), [](wchar_t unit) { return unit == kGuard; })};
 }
 
 class KeyRemoval : public testing::Test {
@@ -372,14 +374,13 @@ TEST_F(KeyRemoval, EmptyPathLeavesTheRootAndItsSubkeysAlone)
 
     for (const wchar_t* path : {L"", L"\\"}) {
         SCOPED_TRACE(testing::Message() << "RemovePlugInKeys(\"" << path << "\")");
-        zorva::RemovePlugInKeys(Root(), path);
+        static_cast<void>(zorva::RemovePlugInKeys(Root(), path));
         EXPECT_EQ(DescribeTree(Everything()), DescribeTree(before));
     }
 
     SCOPED_TRACE("DeleteKeyTree on an empty buffer");
-    std::vector<wchar_t> storage(1 + zorva::kRemovalPathCapacity, L'\0');
-    storage[0] = L'\\';
-    zorva::DeleteKeyTree(Root(), storage.data() + 1);
+    struct { wchar_t before = L'\\'; zorva::RemovalPathBuffer path = {}; } storage;
+    static_cast<void>(zorva::DeleteKeyTree(Root(), storage.path));
     EXPECT_EQ(DescribeTree(Everything()), DescribeTree(before));
 }
 

@@ -1,5 +1,6 @@
-#include "common/unique_resource.h"
+#include "support/owners.h"
 
+#include "support/delay_imports.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -41,6 +41,20 @@ protected:
     const T* At(DWORD rva) const
     {
         return reinterpret_cast<const T*>(base_ + rva);
+    }
+    // Each function imported plainly (not delay-loaded), with its DLL as the image names it.
+    std::vector<std::pair<std::string, std::string>> PlainImports() const
+    {
+        std::vector<std::pair<std::string, std::string>> imports;
+        for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
+             entry->Name != 0; ++entry) {
+            for (const auto* thunk = At<IMAGE_THUNK_DATA64>(entry->OriginalFirstThunk); thunk->u1.AddressOfData != 0;
+                 ++thunk) {
+                imports.emplace_back(At<char>(entry->Name),
+                                     At<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(thunk->u1.AddressOfData))->Name);
+            }
+        }
+        return imports;
     }
 
     zorva::UniqueModule module_;
@@ -82,13 +96,63 @@ TEST_F(DllImage, ExportsExactlyTheFiveEntryPointsUnderItsModuleName)
 TEST_F(DllImage, ImportsOnlyWhatBothHalvesNeed)
 {
     const std::set<std::string> expected = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "ntdll.dll"};
+    ASSERT_NE(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress, 0u);
     std::set<std::string> imported;
-    const auto& directory = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
-    ASSERT_NE(directory.VirtualAddress, 0u);
-    for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(directory.VirtualAddress); entry->Name != 0; ++entry) {
-        imported.insert(Lower(At<char>(entry->Name)));
+    for (const auto& [dll, function] : PlainImports()) {
+        imported.insert(Lower(dll));
     }
     EXPECT_EQ(imported, expected);
+}
+
+// The table of platform calls, row by row: how each function is imported.
+struct PlatformCall {
+    const char* dll;
+    const char* function;
+    bool delayed;
+    bool called;  // by the library's own code, not only by the runtime
+};
+
+constexpr PlatformCall kPlatformCalls[] = {
+#define ZORVA_CALL(dll, function, ...) {#dll, #function, false, true},
+#define ZORVA_DELAYED_CALL(dll, function, ...) {#dll, #function, true, true},
+#define ZORVA_RUNTIME_IMPORT(dll, function) {#dll, #function, false, false},
+#include "common/platform_calls.inc"
+#undef ZORVA_CALL
+#undef ZORVA_DELAYED_CALL
+#undef ZORVA_RUNTIME_IMPORT
+};
+
+std::string ImportName(const std::string& dll, const std::string& function, bool delayed)
+{
+    return Lower(dll) + "!" + function + (delayed ? " (delay-loaded)" : "");
+}
+
+// The tests record, fail and account for the calls the table lists: a function imported
+// without its row, or from another DLL or in another way than its row says, would escape
+// them; a row of a call that nothing imports any more has gone stale. A delay-loaded row
+// that names the wrong DLL builds, but its function would never be found; one from a DLL
+// the library imports anyway only adds a way to fail.
+TEST_F(DllImage, ImportsWhatItsTableOfPlatformCallsSaysAndNothingElse)
+{
+    std::set<std::string> unlisted;
+    std::set<std::string> loadedAnyway;
+    for (const auto& [dll, function] : PlainImports()) {
+        unlisted.insert(ImportName(dll, function, false));
+        loadedAnyway.insert(Lower(dll));
+    }
+    for (const auto& [function, import] : zorva_test::DelayImports(base_)) {
+        unlisted.insert(ImportName(import.dll, function, true));
+    }
+    for (const PlatformCall& row : kPlatformCalls) {
+        const std::string dll = std::string(row.dll) + ".dll";
+        const std::string name = ImportName(dll, row.function, row.delayed);
+        EXPECT_TRUE(unlisted.erase(name) == 1 || !row.called) << name << ": in the table, but not so imported";
+        const zorva::UniqueModule exporter(LoadLibraryA(dll.c_str()));
+        EXPECT_NE(GetProcAddress(exporter.get(), row.function), nullptr) << name << ": not exported by its DLL";
+        EXPECT_FALSE(row.delayed && loadedAnyway.count(dll) != 0) << name << ": its DLL is loaded anyway";
+    }
+    EXPECT_EQ(std::vector<std::string>(unlisted.begin(), unlisted.end()), std::vector<std::string>{})
+        << "imported, but not so in the table";
 }
 
 // What a release image carries: address-space layout randomisation with a 64-bit base,
@@ -116,13 +180,8 @@ TEST_F(DllImage, EndsAtABrokenStackCanaryAndSeedsItWithoutCryptoApi)
         found = std::search(begin, end, std::begin(fastFail), std::end(fastFail)) != end;
     }
     EXPECT_TRUE(found);
-    for (const auto* entry = At<IMAGE_IMPORT_DESCRIPTOR>(Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
-         entry->Name != 0; ++entry) {
-        for (const auto* thunk = At<IMAGE_THUNK_DATA64>(entry->OriginalFirstThunk); thunk->u1.AddressOfData != 0;
-             ++thunk) {
-            const char* name = At<IMAGE_IMPORT_BY_NAME>(static_cast<DWORD>(thunk->u1.AddressOfData))->Name;
-            EXPECT_NE(std::strncmp(name, "Crypt", 5), 0) << name;
-        }
+    for (const auto& [dll, function] : PlainImports()) {
+        EXPECT_NE(function.rfind("Crypt", 0), 0u) << function;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "common/com_owners.h"
 #include "common/shared_bstr.h"
 #include "shellverbs/device_lookup.h"
+#include "shellverbs/host_names.h"
 #include "support/case_name.h"
 #include "support/standins_control.h"
 

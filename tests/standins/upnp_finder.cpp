@@ -172,9 +172,10 @@ public:
             return E_POINTER;
         }
         *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kIidUPnPDevice)) {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+            IsEqualIID(iid, __uuidof(UPnPDevice))) {
             *object = static_cast<UPnPDevice*>(this);
-        } else if (IsEqualIID(iid, kIidUPnPDeviceDocumentAccess) && !Failing(kFailNoDocumentAccess)) {
+        } else if (IsEqualIID(iid, __uuidof(UPnPDeviceDocumentAccess)) && !Failing(kFailNoDocumentAccess)) {
             *object = static_cast<UPnPDeviceDocumentAccess*>(this);
         } else {
             return E_NOINTERFACE;
@@ -224,7 +225,7 @@ class Finder final : public CountedObject<DispatchStub<UPnPDeviceFinder>> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        return QueryOne<UPnPDeviceFinder>(this, iid, object, {IID_IDispatch, kIidUPnPDeviceFinder});
+        return QueryOne<UPnPDeviceFinder>(this, iid, object, {IID_IDispatch, __uuidof(UPnPDeviceFinder)});
     }
 
     HRESULT STDMETHODCALLTYPE FindByUDN(BSTR udn, UPnPDevice** device) override

@@ -7,6 +7,7 @@
 // own.
 
 #include "coinstaller/test_device.h"
+#include "support/delay_imports.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/recorder.h"
@@ -440,39 +441,6 @@ const std::map<std::string, Documented> kDocumentedFailures = {
     {"WNetUseConnectionW", Documented::Win32Error},
 };
 
-// Each delay-loaded function of the module with its import slot, which holds the loader
-// helper's thunk until the first call binds it. GNU ld leaves the image's delay-import
-// directory empty for dlltool's delay-import libraries: their descriptors are found where
-// dlltool puts them, 16-byte aligned in the code section (attributes 1: RVAs; the RVAs of
-// a DLL's name, its module slot, its import slots and its names; nothing bound).
-std::map<std::string, FARPROC*> DelayLoadedSlots(HMODULE module)
-{
-    auto* base = reinterpret_cast<BYTE*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_SECTION_HEADER* code = IMAGE_FIRST_SECTION(nt);
-    const auto inImage = [nt](DWORD rva) { return rva != 0 && rva < nt->OptionalHeader.SizeOfImage; };
-    std::map<std::string, FARPROC*> slots;
-    for (DWORD offset = 0; offset + sizeof(IMAGE_DELAYLOAD_DESCRIPTOR) <= code->Misc.VirtualSize; offset += 16) {
-        const auto* dll = reinterpret_cast<const IMAGE_DELAYLOAD_DESCRIPTOR*>(base + code->VirtualAddress + offset);
-        if (dll->Attributes.AllAttributes != 1 || !inImage(dll->DllNameRVA) || !inImage(dll->ModuleHandleRVA) ||
-            !inImage(dll->ImportAddressTableRVA) || !inImage(dll->ImportNameTableRVA) ||
-            dll->BoundImportAddressTableRVA != 0 || dll->TimeDateStamp != 0) {
-            continue;
-        }
-        const std::string name(reinterpret_cast<const char*>(base + dll->DllNameRVA),
-                               strnlen(reinterpret_cast<const char*>(base + dll->DllNameRVA), MAX_PATH));
-        if (name.size() < 5 || _stricmp(name.c_str() + name.size() - 4, ".dll") != 0) {
-            continue;
-        }
-        const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->ImportNameTableRVA);
-        auto* slot = reinterpret_cast<FARPROC*>(base + dll->ImportAddressTableRVA);
-        for (; names->u1.AddressOfData != 0; ++names, ++slot) {
-            slots[reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name] = slot;
-        }
-    }
-    return slots;
-}
-
 // Calls the function in the slot without arguments, which a failure answer ignores: what it
 // returned, and the last error it left.
 std::pair<INT_PTR, DWORD> CallWithoutArguments(FARPROC* slot)
@@ -488,13 +456,13 @@ TEST(DelayLoadFailure, EachFunctionFailsInItsOwnTypeWhenItsDllCannotBeLoaded)
     const ZorvaDll dll;  // freshly loaded: nothing is bound yet
     PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
     recorder.FailAt(1, Failing::FromThenOn);
-    const std::map<std::string, FARPROC*> slots = DelayLoadedSlots(dll.Module());
-    EXPECT_EQ(slots.size(), kDocumentedFailures.size());
-    for (const auto& [name, slot] : slots) {
+    const std::map<std::string, DelayImport> imports = DelayImports(dll.Module());
+    EXPECT_EQ(imports.size(), kDocumentedFailures.size());
+    for (const auto& [name, import] : imports) {
         SCOPED_TRACE(name);
         const auto documented = kDocumentedFailures.find(name);
         ASSERT_NE(documented, kDocumentedFailures.end()) << "no documented failure for a delay-loaded function";
-        const auto [result, error] = CallWithoutArguments(slot);
+        const auto [result, error] = CallWithoutArguments(import.slot);
         switch (documented->second) {
         case Documented::FalseAndLastError:
         case Documented::InvalidHandleAndLastError:
@@ -543,7 +511,7 @@ TEST(DelayLoadFailure, TwoThreadsFailingAtOnceLeaveTheLibraryLoaded)
         const ZorvaDll secondReference;
         PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
         recorder.Replace<&::LoadLibraryA>(&LoadLibraryFailingTogether);
-        FARPROC* slot = DelayLoadedSlots(dll.Module()).at("WNetUseConnectionW");
+        FARPROC* slot = DelayImports(dll.Module()).at("WNetUseConnectionW").slot;
         std::thread first([slot] { CallWithoutArguments(slot); });
         std::thread second([slot] { CallWithoutArguments(slot); });
         first.join();

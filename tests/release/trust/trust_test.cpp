@@ -4,8 +4,8 @@
 // functions list them. A library with one byte of code changed, one signed under another
 // authority, and an INF with one byte changed must not pass.
 
-#include "common/unique_resource.h"
 #include "support/files.h"
+#include "support/owners.h"
 
 #include <windows.h>
 
@@ -187,17 +187,13 @@ Verdict VerifyThroughCatalog(const std::wstring& path)
     return VerifyTrust(data);
 }
 
-struct CatalogTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type catalog) { CryptCATClose(catalog); }
-};
+using UniqueCatalog = zorva::UniqueAny<HANDLE, CryptCATClose, zorva::InvalidHandleValue>;
 
 // The hash tags of the catalog's members. (Wine 8.0's CryptCATGetMemberInfo finds no
 // member by its tag; enumerating them works.)
 std::set<std::wstring> MemberTags()
 {
-    const zorva::UniqueResource<CatalogTraits> catalog(
+    const UniqueCatalog catalog(
         CryptCATOpen(const_cast<wchar_t*>(kCatalog.c_str()), CRYPTCAT_OPEN_EXISTING, 0, 0, 0));
     if (!catalog) {
         throw std::runtime_error("CryptCATOpen failed: " + std::to_string(GetLastError()));

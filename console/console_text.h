@@ -1,10 +1,10 @@
 #pragma once
 
-// Text output of the console tools that come with the driver package (the device installer
-// and the demo driver). Wine gives a program started from a terminal a console, and one
-// started by make, CTest or another program usually a pipe: a console takes the UTF-16 text
-// as it is, a pipe or file gets UTF-8, so that verb captions in any of the seventeen
-// languages reach the terminal intact.
+// Text output of the console programs that drive the library: the device installer, the
+// demo's driver and the benchmark. Wine gives a program started from a terminal a console,
+// and one started by make, CTest or another program usually a pipe: a console takes the
+// UTF-16 text as it is, a pipe or file gets UTF-8, so that verb captions in any of the
+// seventeen languages reach the terminal intact.
 
 #include <windows.h>
 
