@@ -130,29 +130,29 @@ TEST_P(CoInstallerRequests, InstallMakesExactlyTheDesignedPlatformCalls)
     PlatformRecorder recorder(dll_.Module());
     InstallInterfaces();
 
-    const std::string hardwareIdentity = "\"NetworkExplorerPlugins\\\\VEN_0F3D&DEV_0042&REV_01";
-    const std::string deviceType = "\"NetworkExplorerPlugins\\\\urn:zorva-example:device:NetworkAttachedStorage:KT2HX";
+    const std::string hardwareIdentity = R"("NetworkExplorerPlugins\VEN_0F3D&DEV_0042&REV_01)";
+    const std::string deviceType = R"("NetworkExplorerPlugins\urn:zorva-example:device:NetworkAttachedStorage:KT2HX)";
     const auto create = [](const std::string& parent, const std::string& path) {
         return "RegCreateKeyExW(" + parent + ", " + path + "\", 0x0, null, 0x0, 0x2, null, &key, null, -> #) = 0";
     };
     const auto set = [](const char* name, const std::string& data, const char* bytes) {
-        return std::string("RegSetKeyValueW(#, null, ") + name + ", 0x1, \"" + data + "\"+\\0, " + bytes + ") = 0";
+        return std::string("RegSetKeyValueW(#, null, ") + name + ", 0x1, \"" + data + R"("+\0, )" + bytes + ") = 0";
     };
-    const std::string shell = "\\\\shell\\\\";
+    const std::string shell = R"(\shell\)";
     const std::string run = "rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommand";
     const std::vector<std::string> writes = {
         create("HKCR", hardwareIdentity), create("#", "\"DefaultIcon"),
-        set("null", "%SystemRoot%\\\\System32\\\\ZORVA_KT2HX_2_2_0.dll,-102", "0x62"),
-        create("HKCR", hardwareIdentity + "\\\\shell"), create("#", "\"Open Media Player"),
-        set("\"MUIVerb\"", "@%SystemRoot%\\\\System32\\\\wmploc.dll,-29301", "0x52"),
-        create("HKCR", hardwareIdentity + shell + "Open Media Player\\\\command"),
-        set("null", "C:\\\\Program Files\\\\Windows Media Player\\\\wmplayer.exe", "0x66"),
+        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-102)", "0x62"),
+        create("HKCR", hardwareIdentity + R"(\shell)"), create("#", "\"Open Media Player"),
+        set("\"MUIVerb\"", R"(@%SystemRoot%\System32\wmploc.dll,-29301)", "0x52"),
+        create("HKCR", hardwareIdentity + shell + R"(Open Media Player\command)"),
+        set("null", R"(C:\Program Files\Windows Media Player\wmplayer.exe)", "0x66"),
         create("HKCR", deviceType), create("#", "\"DefaultIcon"),
-        set("null", "%SystemRoot%\\\\System32\\\\ZORVA_KT2HX_2_2_0.dll,-101", "0x62"),
+        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-101)", "0x62"),
         create("HKCR", deviceType), create("#", "\"shell"), set("null", "Open", "0xa"),
-        create("HKCR", deviceType + shell + "Open\\\\command"), set("null", run + "Open %1", "0x6e"),
-        create("HKCR", deviceType + shell + "Mount public share\\\\command"), set("null", run + "Mount %1", "0x70"),
-        create("HKCR", deviceType + shell + "Download Software\\\\command"), set("null", run + "Install %1", "0x74"),
+        create("HKCR", deviceType + shell + R"(Open\command)"), set("null", run + "Open %1", "0x6e"),
+        create("HKCR", deviceType + shell + R"(Mount public share\command)"), set("null", run + "Mount %1", "0x70"),
+        create("HKCR", deviceType + shell + R"(Download Software\command)"), set("null", run + "Install %1", "0x74"),
     };
     EXPECT_EQ(testing::PrintToString(recorder.Texts({"RegCreateKeyExW", "RegSetKeyValueW"})),
               testing::PrintToString(writes));
@@ -289,7 +289,7 @@ TEST_P(CoInstallerRequests, InstallNeverWritesThroughALinkThatResistsRemoval)
             std::optional<PlatformRecorder> recorder;
             if (queryRefused) {
                 recorder.emplace(dll_.Module());
-                recorder->Replace("RegQueryValueExW", &RefusedQuery);
+                recorder->Replace<&::RegQueryValueExW>(&RefusedQuery);
             }
             EXPECT_EQ(Request(DIF_INSTALLINTERFACES), static_cast<DWORD>(NO_ERROR));
         }
@@ -378,7 +378,7 @@ TEST_P(CoInstallerRequests, FinishInstallWritesNothingWhenTheParametersCannotBeR
     const RegTree plugInsBefore = SnapshotTree(HKEY_CLASSES_ROOT, kPlugInsPath);
     {
         PlatformRecorder recorder(dll_.Module());
-        recorder.Replace("SetupDiGetDeviceInstallParamsW", &FailingGetParams);
+        recorder.Replace<&::SetupDiGetDeviceInstallParamsW>(&FailingGetParams);
 
         EXPECT_EQ(Request(DIF_NEWDEVICEWIZARD_FINISHINSTALL), static_cast<DWORD>(NO_ERROR));
         EXPECT_EQ(CallsBeyondLoading(recorder).size(), 1u) << testing::PrintToString(CallsBeyondLoading(recorder));

@@ -140,7 +140,7 @@ TEST_F(KeyRemoval, LeafAndInnerKeyAreRemovedWithTheDesignedCalls)
                            "RegQueryValueExW(#2, \"SymbolicLinkValue\", null, &0x0, null, null, -> 0x0) = 2",
                            "lstrlenW(\"Tree\") = 4",
                            "RegEnumKeyExW(#2, 0x0, #3, &0x104, null, null, null, null, -> \"a\", -> 0x1) = 0",
-                           "RegOpenKeyExW(#1, \"Tree\\\\a\", 0x8, 0x30019, &key, -> #4) = 0",
+                           R"(RegOpenKeyExW(#1, "Tree\a", 0x8, 0x30019, &key, -> #4) = 0)",
                            "NtDeleteKey(#4) = 0",
                            "RegCloseKey(#4) = 0",
                            "RegEnumKeyExW(#2, 0x0, #3, &0x104, null, null, null, null, -> 0x104) = 259",
@@ -154,7 +154,6 @@ struct Reappearing {
     HKEY root;
     RegTree again;
     int times;
-    decltype(&RegEnumKeyExW) real;
 } g_reappearing;
 
 LSTATUS WINAPI EnumerateAfterReappearing(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
@@ -165,7 +164,8 @@ LSTATUS WINAPI EnumerateAfterReappearing(HKEY key, DWORD index, LPWSTR name, LPD
         WriteTree(state.root, L"", state.again) == ERROR_SUCCESS) {
         --state.times;
     }
-    return state.real(key, index, name, nameLength, reserved, className, classLength, lastWrite);
+    return PlatformRecorder::Real<&::RegEnumKeyExW>()(key, index, name, nameLength, reserved, className, classLength,
+                                                      lastWrite);
 }
 
 // A child deleted and then listed again is another key by that name, and is deleted too: one
@@ -184,8 +184,8 @@ TEST_F(KeyRemoval, ChildListedAgainAfterItsDeletionIsDeletedAgain)
         Plant({{L"Tree\\a", {{L"v", StringValue(L"first")}}}, {L"Tree\\b", {}}, {L"Tree2", {}}});
         const RegTree before = Everything();
         PlatformRecorder recorder(GetModuleHandleW(nullptr), {"RegEnumKeyExW"});
-        g_reappearing = {Root(), again, times, recorder.Real<decltype(&RegEnumKeyExW)>("RegEnumKeyExW")};
-        recorder.Replace("RegEnumKeyExW", &EnumerateAfterReappearing);
+        g_reappearing = {Root(), again, times};
+        recorder.Replace<&::RegEnumKeyExW>(&EnumerateAfterReappearing);
 
         EXPECT_TRUE(zorva::RemovePlugInKeys(Root(), L"Tree"));
         EXPECT_EQ(g_reappearing.times, 0);

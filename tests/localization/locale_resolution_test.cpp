@@ -34,7 +34,6 @@ constexpr Answer Says(const wchar_t* text)
 
 Answer g_country = kReal;
 Answer g_language = kReal;
-decltype(&GetLocaleInfoW) g_realGetLocaleInfoW = nullptr;
 
 int WINAPI ScriptedGetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int size)
 {
@@ -43,7 +42,7 @@ int WINAPI ScriptedGetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int siz
                            : plain == LOCALE_SISO639LANGNAME ? &g_language
                                                              : nullptr;
     if (answer == nullptr || answer->kind == Answer::Real) {
-        return g_realGetLocaleInfoW(locale, type, data, size);
+        return PlatformRecorder::Real<&::GetLocaleInfoW>()(locale, type, data, size);
     }
     if (answer->kind == Answer::Fails) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -119,8 +118,7 @@ TEST_P(LocaleResolution, InterfaceInstallWritesTheCaptionsOfTheResolvedRow)
 {
     PlatformRecorder recorder(dll_.Module());
     PlaySystemUiLanguage(recorder, GetParam().uiLanguage);
-    recorder.Replace("GetLocaleInfoW", &ScriptedGetLocaleInfoW);
-    g_realGetLocaleInfoW = recorder.Real<decltype(&GetLocaleInfoW)>("GetLocaleInfoW");
+    recorder.Replace<&::GetLocaleInfoW>(&ScriptedGetLocaleInfoW);
 
     zorva::UniqueDevInfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     EXPECT_EQ(dll_.CoInstall(DIF_INSTALLINTERFACES, set.get()), static_cast<DWORD>(NO_ERROR));

@@ -284,7 +284,7 @@ TEST_F(EntryPoints, OpenFindsTheDeviceThenLaunchesItsNetworkRootAsDesigned)
                   "CoCreateInstance({E2085F28-FEB7-404A-B8E7-E659BDEAAA02}, null, 0x1, "
                   "{ADDA3D55-6F72-4319-BFF9-18600A539B10}, #, -> #) = 0",
                   "CoUninitialize() = void",
-                  DesignedLaunch("\\\\\\\\192.168.1.20"),
+                  DesignedLaunch(R"(\\192.168.1.20)"),
               }));
     EXPECT_EQ(recorder_.Count("SysAllocStringLen"), 2u) << "the finder's URL and the network root";
     ASSERT_TRUE(launches.WaitForLaunch());
@@ -316,8 +316,8 @@ TEST_F(EntryPoints, MountConnectsThePublicShareAsDesigned)
     const std::vector<std::string> connections = recorder_.Texts({"WNetUseConnectionW"});
     ASSERT_EQ(connections.size(), 1u);
     EXPECT_EQ(connections[0].substr(0, connections[0].find(", -> ")),
-              "WNetUseConnectionW(null, {dwScope=0x0 dwType=0x1 dwDisplayType=0x0 dwUsage=0x0 lpLocalName=\"\" "
-              "lpRemoteName=\"\\\\\\\\192.168.1.20\\\\Public\" lpComment=\"\" lpProvider=null}, null, null, 0x80, #, "
+              R"(WNetUseConnectionW(null, {dwScope=0x0 dwType=0x1 dwDisplayType=0x0 dwUsage=0x0 lpLocalName="" )"
+              R"(lpRemoteName="\\192.168.1.20\Public" lpComment="" lpProvider=null}, null, null, 0x80, #, )"
               "&0x104, &0x0");
     EXPECT_EQ(recorder_.Texts({"CoUninitialize", "WNetUseConnectionW"})[0], "CoUninitialize() = void")
         << "COM is left once, before connecting";

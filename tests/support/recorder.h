@@ -15,9 +15,22 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace zorva_test {
+
+namespace recording {
+// One per recorded function, keyed by it: where its hook finds the real function and a replacement.
+struct Slot {
+    void* real = nullptr;
+    const void* replacement = nullptr;
+    size_t row = 0;
+};
+template <auto Function>
+inline Slot g_slot;
+struct State;
+}  // namespace recording
 
 struct PlatformCall {
     std::string function;
@@ -63,30 +76,34 @@ public:
     // True when such a call allocates (from the heap or the BSTR allocator).
     static bool IsAllocation(const PlatformCall& call);
 
-    // Calls of `function` go to `replacement` (of the same signature) instead of the real
-    // function; they are recorded as usual.
-    void Replace(const char* function, const void* replacement);
-    template <typename Function>
-    void Replace(const char* function, Function* replacement)
+    // Calls of `Function` go to `replacement` instead of the real function; they are
+    // recorded as usual. A replacement of another signature does not compile.
+    template <auto Function, typename Replacement>
+    void Replace(Replacement replacement)
     {
-        Replace(function, reinterpret_cast<const void*>(replacement));
+        static_assert(std::is_same_v<Replacement, decltype(Function)>,
+                      "a replacement has the signature of the function it replaces");
+        ReplaceAt(recording::g_slot<Function>, reinterpret_cast<const void*>(replacement));
     }
     // The real function behind a patched import, for a replacement that passes on.
-    template <typename Function>
-    Function Real(const char* function) const
+    template <auto Function>
+    static decltype(Function) Real()
     {
-        return reinterpret_cast<Function>(RealAddress(function));
+        return reinterpret_cast<decltype(Function)>(recording::g_slot<Function>.real);
     }
-    const void* RealAddress(const char* function) const;
+
+    // The functions whose import slots in the recorded modules it rewrote; a delay-loaded
+    // function only once the module has called it (before, GetProcAddress hands out its hook).
+    std::vector<std::string> Patched() const;
 
     // What the calls since the last restart made and did not give back: registry keys,
     // BSTRs, heap blocks, process handles, entries into COM. Empty when all was released.
     std::vector<std::string> Outstanding() const;
 
-    struct State;
-
 private:
-    std::unique_ptr<State> state_;
+    static void ReplaceAt(recording::Slot& slot, const void* replacement);
+
+    std::unique_ptr<recording::State> state_;
 };
 
 // The system UI language a module sees once PlaySystemUiLanguage has put this stand-in into
@@ -100,7 +117,7 @@ inline LANGID WINAPI PlayedUiLanguage()
 inline void PlaySystemUiLanguage(PlatformRecorder& recorder, LANGID language)
 {
     g_playedUiLanguage = language;
-    recorder.Replace("GetSystemDefaultUILanguage", &PlayedUiLanguage);
+    recorder.Replace<&::GetSystemDefaultUILanguage>(&PlayedUiLanguage);
 }
 
 // The number of handles this process holds (from the system's handle table: Wine does not

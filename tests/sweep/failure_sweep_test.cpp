@@ -510,7 +510,7 @@ TEST(DelayLoadFailure, TwoThreadsFailingAtOnceLeaveTheLibraryLoaded)
     {
         const ZorvaDll secondReference;
         PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
-        recorder.Replace("LoadLibraryA", &LoadLibraryFailingTogether);
+        recorder.Replace<&::LoadLibraryA>(&LoadLibraryFailingTogether);
         FARPROC* slot = DelayImports(dll.Module()).at("WNetUseConnectionW").slot;
         std::thread first([slot] { CallWithoutArguments(slot); });
         std::thread second([slot] { CallWithoutArguments(slot); });
