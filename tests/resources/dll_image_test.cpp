@@ -1,6 +1,7 @@
 #include "support/owners.h"
 
 #include "support/delay_imports.h"
+#include "support/recorder.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -155,6 +156,19 @@ TEST_F(DllImage, ImportsWhatItsTableOfPlatformCallsSaysAndNothingElse)
     }
     EXPECT_EQ(std::vector<std::string>(unlisted.begin(), unlisted.end()), std::vector<std::string>{})
         << "imported, but not so in the table";
+}
+
+// The recorder's rows come from the same table; each plainly imported call must reach a slot
+// it rewrites, and the delay-loaded ones reach it through the helper's GetProcAddress.
+TEST_F(DllImage, RecorderHooksEveryPlatformCallOfTheLoadedLibrary)
+{
+    const zorva_test::ZorvaDll dll;
+    const zorva_test::PlatformRecorder recorder(dll.Module());
+    const std::vector<std::string> patched = recorder.Patched();
+    for (const PlatformCall& row : kPlatformCalls) {
+        const std::string hooked = row.delayed ? "GetProcAddress" : row.function;
+        EXPECT_TRUE(!row.called || std::count(patched.begin(), patched.end(), hooked) == 1) << row.function;
+    }
 }
 
 // What a release image carries: address-space layout randomisation with a 64-bit base,
