@@ -418,27 +418,12 @@ TEST_F(VerbSweeps, Download)
 
 // --- DLLs that cannot be loaded ---------------------------------------------------------
 
-// How each delay-loaded function reports failure, as documented for it.
-enum class Documented { FalseAndLastError, InvalidHandleAndLastError, Null, Win32Error, FailedHresult, Nothing };
+// How each delay-loaded function reports failure, as the table of platform calls gives it.
+enum class Form { Status, Hresult, False, InvalidHandle, Never };
 
-const std::map<std::string, Documented> kDocumentedFailures = {
-    {"SetupDiDestroyDeviceInfoList", Documented::FalseAndLastError},
-    {"SetupDiEnumDeviceInfo", Documented::FalseAndLastError},
-    {"SetupDiGetClassDevsW", Documented::InvalidHandleAndLastError},
-    {"SetupDiGetDeviceInstallParamsW", Documented::FalseAndLastError},
-    {"SetupDiGetDeviceInstanceIdW", Documented::FalseAndLastError},
-    {"SetupDiGetDeviceRegistryPropertyW", Documented::FalseAndLastError},
-    {"SetupDiSetDeviceInstallParamsW", Documented::FalseAndLastError},
-    {"CoInitializeEx", Documented::FailedHresult},
-    {"CoCreateInstance", Documented::FailedHresult},
-    {"CoUninitialize", Documented::Nothing},
-    {"SysAllocString", Documented::Null},
-    {"SysAllocStringLen", Documented::Null},
-    {"SysFreeString", Documented::Nothing},
-    {"SysStringLen", Documented::Null},
-    {"WinHttpCrackUrl", Documented::FalseAndLastError},
-    {"ShellExecuteExW", Documented::FalseAndLastError},
-    {"WNetUseConnectionW", Documented::Win32Error},
+const std::map<std::string, Form> kDelayLoadedForms = {
+#define ZORVA_DELAYED_CALL(dll, function, form, ...) {#function, Form::form},
+#include "common/platform_calls.inc"
 };
 
 // Calls the function in the slot without arguments, which a failure answer ignores: what it
@@ -457,32 +442,28 @@ TEST(DelayLoadFailure, EachFunctionFailsInItsOwnTypeWhenItsDllCannotBeLoaded)
     PlatformRecorder recorder(dll.Module(), {"LoadLibraryA"});
     recorder.FailAt(1, Failing::FromThenOn);
     const std::map<std::string, DelayImport> imports = DelayImports(dll.Module());
-    EXPECT_EQ(imports.size(), kDocumentedFailures.size());
+    EXPECT_EQ(imports.size(), kDelayLoadedForms.size());
     for (const auto& [name, import] : imports) {
         SCOPED_TRACE(name);
-        const auto documented = kDocumentedFailures.find(name);
-        ASSERT_NE(documented, kDocumentedFailures.end()) << "no documented failure for a delay-loaded function";
+        const auto form = kDelayLoadedForms.find(name);
+        ASSERT_NE(form, kDelayLoadedForms.end()) << "delay-loaded without a row in the table";
         const auto [result, error] = CallWithoutArguments(import.slot);
-        switch (documented->second) {
-        case Documented::FalseAndLastError:
-        case Documented::InvalidHandleAndLastError:
-            EXPECT_EQ(result, documented->second == Documented::FalseAndLastError
-                                  ? 0
-                                  : reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE));
-            EXPECT_EQ(error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-            break;
-        case Documented::Null:
+        switch (form->second) {
+        case Form::False:
+        case Form::Never:
             EXPECT_EQ(result, 0);
             break;
-        case Documented::Win32Error:
+        case Form::InvalidHandle:
+            EXPECT_EQ(result, reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE));
+            break;
+        case Form::Status:
             EXPECT_EQ(static_cast<DWORD>(result), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
             break;
-        case Documented::FailedHresult:
+        case Form::Hresult:
             EXPECT_TRUE(FAILED(static_cast<HRESULT>(result))) << result;
             break;
-        case Documented::Nothing:
-            break;
         }
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
     }
 }
 
