@@ -1,5 +1,6 @@
 #include "shellverbs/host_names.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <string_view>
 
@@ -46,12 +47,22 @@ bool IsHostName(std::wstring_view host) noexcept
 
 // Groups of one to four hex digits joined by ':', eight of them, or fewer with one "::".
 // An embedded dotted IPv4 tail is refused: its dots would split the literal name's label.
+// A part of `text` from `start`, which is within it, of at most `count` characters.
+// wstring_view::substr would check `start` with a throw, and a throw is what this library
+// never makes: even one that cannot happen links the runtime's exception support, and the
+// threads and unwinder behind it, into the DLL.
+constexpr std::wstring_view Part(std::wstring_view text, size_t start,
+                                 size_t count = std::wstring_view::npos) noexcept
+{
+    return std::wstring_view(text.data() + start, std::min(count, text.size() - start));
+}
+
 bool IsIpv6Address(std::wstring_view address) noexcept
 {
     size_t i = 0;
     size_t groups = 0;
     bool compressed = false;
-    if (address.substr(0, 2) == L"::") {
+    if (Part(address, 0, 2) == L"::") {
         compressed = true;
         i = 2;
     }
@@ -85,17 +96,17 @@ bool IsIpv6Address(std::wstring_view address) noexcept
 // leading or trailing "::" gets a "0" so that the name neither starts nor ends with '-'.
 [[nodiscard]] bool MapIpv6Literal(std::wstring_view literal, wchar_t (&uncHost)[kUncHostCapacity]) noexcept
 {
-    std::wstring_view address = literal.substr(1, literal.size() - 2);
+    std::wstring_view address = Part(literal, 1, literal.size() - 2);
     std::wstring_view zone;
     bool zoned = false;
     const size_t separator = address.find(L'%');
     if (separator != std::wstring_view::npos) {
         zoned = true;
-        zone = address.substr(separator + 1);
-        if (address.substr(separator, kEncodedZoneSeparator.size()) == kEncodedZoneSeparator) {
-            zone = address.substr(separator + kEncodedZoneSeparator.size());
+        zone = Part(address, separator + 1);
+        if (Part(address, separator, kEncodedZoneSeparator.size()) == kEncodedZoneSeparator) {
+            zone = Part(address, separator + kEncodedZoneSeparator.size());
         }
-        address = address.substr(0, separator);
+        address = Part(address, 0, separator);
     }
     if (!IsIpv6Address(address) || (zoned && zone.empty())) {
         return false;
