@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -135,31 +136,36 @@ TEST_P(CoInstallerRequests, InstallMakesExactlyTheDesignedPlatformCalls)
     const auto create = [](const std::string& parent, const std::string& path) {
         return "RegCreateKeyExW(" + parent + ", " + path + "\", 0x0, null, 0x0, 0x2, null, &key, null, -> #) = 0";
     };
-    const auto set = [](const char* name, const std::string& data, const char* bytes) {
+    // Each REG_SZ counted with its terminator; every text here is ASCII, one unit a character.
+    const auto set = [](const char* name, const std::string& data) {
+        char bytes[16];
+        std::snprintf(bytes, sizeof(bytes), "0x%zx", (data.size() + 1) * sizeof(wchar_t));
         return std::string("RegSetKeyValueW(#, null, ") + name + ", 0x1, \"" + data + R"("+\0, )" + bytes + ") = 0";
     };
     const std::string shell = R"(\shell\)";
-    const std::string run = "rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommand";
-    const std::vector<std::string> writes = {
+    const CaptionRow& captions = CaptionRowFor(L"EN-US");
+    const std::string defaultCaption = Narrow(captions.Caption(kExpectedVerbs[0].verb));
+    std::vector<std::string> writes = {
         create("HKCR", hardwareIdentity), create("#", "\"DefaultIcon"),
-        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-102)", "0x62"),
+        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-102)"),
         create("HKCR", hardwareIdentity + R"(\shell)"), create("#", "\"Open Media Player"),
-        set("\"MUIVerb\"", R"(@%SystemRoot%\System32\wmploc.dll,-29301)", "0x52"),
+        set("\"MUIVerb\"", R"(@%SystemRoot%\System32\wmploc.dll,-29301)"),
         create("HKCR", hardwareIdentity + shell + R"(Open Media Player\command)"),
-        set("null", R"(C:\Program Files\Windows Media Player\wmplayer.exe)", "0x66"),
+        set("null", R"(C:\Program Files\Windows Media Player\wmplayer.exe)"),
         create("HKCR", deviceType), create("#", "\"DefaultIcon"),
-        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-101)", "0x62"),
-        create("HKCR", deviceType), create("#", "\"shell"), set("null", "Open", "0xa"),
-        create("HKCR", deviceType + shell + R"(Open\command)"), set("null", run + "Open %1", "0x6e"),
-        create("HKCR", deviceType + shell + R"(Mount public share\command)"), set("null", run + "Mount %1", "0x70"),
-        create("HKCR", deviceType + shell + R"(Download Software\command)"), set("null", run + "Install %1", "0x74"),
+        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-101)"),
+        create("HKCR", deviceType), create("#", "\"shell"), set("null", defaultCaption),
     };
+    for (const ExpectedVerb& verb : kExpectedVerbs) {
+        writes.push_back(create("HKCR", deviceType + shell + Narrow(captions.Caption(verb.verb)) + R"(\command)"));
+        writes.push_back(set("null", Narrow(verb.Command())));
+    }
     EXPECT_EQ(testing::PrintToString(recorder.Texts({"RegCreateKeyExW", "RegSetKeyValueW"})),
               testing::PrintToString(writes));
     EXPECT_EQ(testing::PrintToString(recorder.Outstanding()), "{}");
 
     std::vector<std::string> languageQueries;
-    for (int caption = 0; caption < 3; ++caption) {
+    for (size_t caption = 0; caption < std::size(kExpectedVerbs); ++caption) {
         languageQueries.insert(languageQueries.end(), {"GetSystemDefaultUILanguage() = 0x409",
                                                        "GetLocaleInfoW(0x409, 0x5a, #, 85) = 3",
                                                        "GetLocaleInfoW(0x409, 0x59, #, 85) = 3"});

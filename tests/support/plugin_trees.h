@@ -91,26 +91,34 @@ inline RegTree ExpectedHardwareIdentityTree()
     };
 }
 
+// The verbs' keys below the device type's shell key, in the order they are written, each
+// with the entry point its command line runs. The first is the default verb.
+struct ExpectedVerb {
+    zorva::Verb verb;
+    const wchar_t* entryPoint;
+
+    std::wstring Command() const { return L"rundll32.exe ZORVA_KT2HX_2_2_0.dll," + std::wstring(entryPoint) + L" %1"; }
+};
+inline constexpr ExpectedVerb kExpectedVerbs[] = {
+    {zorva::Verb::Open, L"ShellCommandOpen"},
+    {zorva::Verb::Mount, L"ShellCommandMount"},
+    {zorva::Verb::Download, L"ShellCommandInstall"},
+};
+
 // Relative to kDeviceTypePath: the verb keys are named by the captions of one row.
 inline RegTree ExpectedDeviceTypeTree(const CaptionRow& row)
 {
-    const std::wstring open = row.Caption(zorva::Verb::Open);
-    const std::wstring mount = row.Caption(zorva::Verb::Mount);
-    const std::wstring download = row.Caption(zorva::Verb::Download);
-    return RegTree{
+    RegTree tree{
         {L"", {}},
         {L"DefaultIcon", {{L"", StringValue(L"%SystemRoot%\\System32\\ZORVA_KT2HX_2_2_0.dll,-101")}}},
-        {L"shell", {{L"", StringValue(open)}}},
-        {L"shell\\" + open, {}},
-        {L"shell\\" + open + L"\\command",
-         {{L"", StringValue(L"rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommandOpen %1")}}},
-        {L"shell\\" + mount, {}},
-        {L"shell\\" + mount + L"\\command",
-         {{L"", StringValue(L"rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommandMount %1")}}},
-        {L"shell\\" + download, {}},
-        {L"shell\\" + download + L"\\command",
-         {{L"", StringValue(L"rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommandInstall %1")}}},
+        {L"shell", {{L"", StringValue(row.Caption(kExpectedVerbs[0].verb))}}},
     };
+    for (const ExpectedVerb& verb : kExpectedVerbs) {
+        const std::wstring key = L"shell\\" + row.Caption(verb.verb);
+        tree[key];
+        tree[key + L"\\command"] = {{L"", StringValue(verb.Command())}};
+    }
+    return tree;
 }
 
 // What HKCR holds below `path`, as text to compare with an expected tree's.
