@@ -89,7 +89,7 @@ enum class Removal { Deleted, Absent, Kept };
     // A link that refuses deletion is never entered: its subkeys are its target's. A key
     // opened for DELETE alone passes this check and then fails to list its subkeys: it
     // stays, like a key that refuses deletion.
-    if (IsRegistryLink(key.get())) {
+    if (RegistryLinkState(key.get()) == LinkState::Link) {
         return Removal::Kept;
     }
 
@@ -145,11 +145,14 @@ enum class Removal { Deleted, Absent, Kept };
 
 }  // namespace
 
-bool IsRegistryLink(HKEY key) noexcept
+LinkState RegistryLinkState(HKEY key) noexcept
 {
     DWORD type = REG_NONE;
-    return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
+    const LSTATUS status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) {
+        return type == REG_LINK ? LinkState::Link : LinkState::NoLink;
+    }
+    return status == ERROR_FILE_NOT_FOUND ? LinkState::NoLink : LinkState::Unknown;
 }
 
 bool DeleteKeyTree(HKEY root, RemovalPathBuffer& buffer) noexcept

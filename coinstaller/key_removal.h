@@ -20,9 +20,12 @@ using RemovalPathBuffer = wchar_t[kRemovalPathCapacity];
 // a trailing backslash.
 [[nodiscard]] bool DeleteKeyTree(HKEY root, RemovalPathBuffer& buffer) noexcept;
 
-// True when the key (opened with REG_OPTION_OPEN_LINK) is a registry link: it names its
-// target in a REG_LINK value "SymbolicLinkValue". A plain key that merely carries such a
-// value counts as a link too, which only ever means leaving it alone.
-bool IsRegistryLink(HKEY key) noexcept;
+// What a key opened with REG_OPTION_OPEN_LINK is, told by the REG_LINK value
+// "SymbolicLinkValue" in which a registry link names its target: a link; no link (no such
+// value, or one of another type); or not known, when the value cannot be read. A plain key
+// that merely carries such a value counts as a link too, which only ever means leaving it
+// alone.
+enum class LinkState { Link, NoLink, Unknown };
+[[nodiscard]] LinkState RegistryLinkState(HKEY key) noexcept;
 
 }  // namespace zorva

@@ -1,5 +1,6 @@
 #include "coinstaller/plugin_registration.h"
 
+#include "coinstaller/key_removal.h"
 #include "common/product.h"
 #include "common/unique_resource.h"
 #include "common/wide_string.h"
@@ -40,12 +41,10 @@ bool MayBeLinkUnopened(LSTATUS opened) noexcept
 }
 
 // True for a registry link (opened as itself), and for a key whose link value cannot be
-// read: only a key known to have no "SymbolicLinkValue" is known to be no link.
+// read: only a key known to be no link is written through.
 bool MayBeLink(HKEY key) noexcept
 {
-    DWORD type = REG_NONE;
-    const LSTATUS status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
-    return status == ERROR_SUCCESS ? type == REG_LINK : status != ERROR_FILE_NOT_FOUND;
+    return RegistryLinkState(key) != LinkState::NoLink;
 }
 
 // True when a key on the way from the tree's own key down to the location's key (its
