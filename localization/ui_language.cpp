@@ -1,5 +1,7 @@
 #include "localization/ui_language.h"
 
+#include <cwchar>
+
 namespace zorva {
 namespace {
 
@@ -27,14 +29,8 @@ bool IsOneOf(const WideString& name, const wchar_t* words) noexcept
         while (word[length] != L'\0' && word[length] != L' ') {
             ++length;
         }
-        if (length != 0 && length == name.Length()) {
-            int same = 0;
-            while (same < length && word[same] == name.c_str()[same]) {
-                ++same;
-            }
-            if (same == length) {
-                return true;
-            }
+        if (length != 0 && length == name.Length() && std::wmemcmp(word, name.c_str(), length) == 0) {
+            return true;
         }
         word += length;
         while (*word == L' ') {
