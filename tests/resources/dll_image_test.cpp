@@ -74,7 +74,7 @@ TEST_F(DllImage, IsA64BitDll)
     EXPECT_TRUE(Headers()->FileHeader.Characteristics & IMAGE_FILE_DLL);
 }
 
-TEST_F(DllImage, ExportsExactlyTheFiveEntryPointsUnderItsModuleName)
+TEST_F(DllImage, ExportsTheCoInstallerAndEachVerbsEntryPointUnderItsModuleName)
 {
     const auto& directory = Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
     ASSERT_NE(directory.VirtualAddress, 0u);
@@ -108,14 +108,14 @@ TEST_F(DllImage, ImportsOnlyWhatBothHalvesNeed)
 }
 
 // The table of platform calls, row by row: how each function is imported.
-struct PlatformCall {
+struct TableRow {
     const char* dll;
     const char* function;
     bool delayed;
     bool called;  // by the library's own code, not only by the runtime
 };
 
-constexpr PlatformCall kPlatformCalls[] = {
+constexpr TableRow kPlatformCalls[] = {
 #define ZORVA_CALL(dll, function, ...) {#dll, #function, false, true},
 #define ZORVA_DELAYED_CALL(dll, function, ...) {#dll, #function, true, true},
 #define ZORVA_RUNTIME_IMPORT(dll, function) {#dll, #function, false, false},
@@ -146,7 +146,7 @@ TEST_F(DllImage, ImportsWhatItsTableOfPlatformCallsSaysAndNothingElse)
     for (const auto& [function, import] : zorva_test::DelayImports(base_)) {
         unlisted.insert(ImportName(import.dll, function, true));
     }
-    for (const PlatformCall& row : kPlatformCalls) {
+    for (const TableRow& row : kPlatformCalls) {
         const std::string dll = std::string(row.dll) + ".dll";
         const std::string name = ImportName(dll, row.function, row.delayed);
         EXPECT_EQ(unlisted.erase(name), 1u) << name << ": in the table, but not so imported";
@@ -165,7 +165,7 @@ TEST_F(DllImage, RecorderHooksEveryPlatformCallOfTheLoadedLibrary)
     const zorva_test::ZorvaDll dll;
     const zorva_test::PlatformRecorder recorder(dll.Module());
     const std::vector<std::string> patched = recorder.Patched();
-    for (const PlatformCall& row : kPlatformCalls) {
+    for (const TableRow& row : kPlatformCalls) {
         const std::string hooked = row.delayed ? "GetProcAddress" : row.function;
         EXPECT_TRUE(!row.called || std::count(patched.begin(), patched.end(), hooked) == 1) << row.function;
     }
