@@ -56,7 +56,6 @@ struct FailureAnswer {
 constexpr FailureAnswer kFailureAnswers[] = {
 #define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) {#function, &Answer::form},
 #include "common/platform_calls.inc"
-#undef ZORVA_DELAYED_CALL
 };
 
 FARPROC WINAPI OnDelayLoadFailure(unsigned notification, PDelayLoadInfo info)

@@ -120,9 +120,6 @@ constexpr TableRow kPlatformCalls[] = {
 #define ZORVA_DELAYED_CALL(dll, function, ...) {#dll, #function, true, true},
 #define ZORVA_RUNTIME_IMPORT(dll, function) {#dll, #function, false, false},
 #include "common/platform_calls.inc"
-#undef ZORVA_CALL
-#undef ZORVA_DELAYED_CALL
-#undef ZORVA_RUNTIME_IMPORT
 };
 
 std::string ImportName(const std::string& dll, const std::string& function, bool delayed)
