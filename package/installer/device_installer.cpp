@@ -13,7 +13,7 @@
 // on standard error that names the step and the error.
 
 #include "console/console_text.h"
-#include "tests/support/owners.h"
+#include "console/owners.h"
 
 #include <windows.h>
 

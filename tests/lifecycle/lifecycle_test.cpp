@@ -7,10 +7,10 @@
 // The four suites are four steps on one installed device; CTest runs them in that order as
 // a fixture (see CMakeLists.txt), each in the UI language it names.
 
+#include "console/owners.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
 #include "support/files.h"
-#include "support/owners.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
 #include "support/standins_control.h"

@@ -4,8 +4,8 @@
 // functions list them. A library with one byte of code changed, one signed under another
 // authority, and an INF with one byte changed must not pass.
 
+#include "console/owners.h"
 #include "support/files.h"
-#include "support/owners.h"
 
 #include <windows.h>
 
