@@ -8,11 +8,15 @@ reading (asn1crypto) and its own hashing, and checks it against the files it lis
               which shows that this reading reads what they write
   reproducible  the generator run twice over the signed driver folder with one
               SOURCE_DATE_EPOCH: the same bytes, and that time in the catalog
+  refusals    files the generator refuses: one line naming the cause, no catalog
+  two-platforms  the generator over the release's files and an ARM64 image: both platforms
+              in OS, every file with its two entries
 
 Every failed check prints a line starting with FAILED; the exit status is 1 then.
 """
 import hashlib
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -259,6 +263,45 @@ def main(case, source_dir, binary_dir, reference_dir):
                   "two runs with one SOURCE_DATE_EPOCH give the same bytes")
             ctl = cms.ContentInfo.load(first)["content"]["encap_content_info"]["content"].parse(TrustList)
             check(ctl["this_update"].native == datetime.fromtimestamp(epoch, timezone.utc), "the catalog's time")
+    elif case == "two-platforms":
+        # The catalog the ARM64 library is to join: an image of ARM64's machine type (the x64
+        # library with that field changed) beside the x64 library and the INF, signed as a
+        # release signs it.
+        with tempfile.TemporaryDirectory() as work:
+            for name, _ in release_files:
+                shutil.copy(os.path.join(signed, name), work)
+            image = bytearray(open(os.path.join(signed, "ZORVA_KT2HX-x64.dll"), "rb").read())
+            struct.pack_into("<H", image, struct.unpack_from("<I", image, 60)[0] + 4, 0xAA64)
+            open(os.path.join(work, "ZORVA_KT2HX-arm64.dll"), "wb").write(image)
+            files = release_files + [("ZORVA_KT2HX-arm64.dll", "pe")]
+            generate(source_dir, os.path.join(work, "unsigned.cat"), [os.path.join(work, n) for n, _ in files], 1700000000)
+            test = os.path.join(binary_dir, "release-test")
+            subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(test, "vendor.p12"), "-readpass",
+                            os.path.join(test, "pass.txt"), "-h", "sha256", "-n", "Zorva KT2HX driver package",
+                            "-in", os.path.join(work, "unsigned.cat"), "-out", os.path.join(work, "two.cat")],
+                           check=True, stdout=subprocess.DEVNULL)
+            read_catalog(os.path.join(work, "two.cat"), files, "_v100_X64,_v100_ARM64", exact=True)
+    elif case == "refusals":
+        # Files the generator must refuse, with one line naming the cause, rather than list
+        # them as something they are not: a library that is no PE image would otherwise
+        # be listed by the hash of its bytes, which Windows never computes for it.
+        with tempfile.TemporaryDirectory() as work:
+            inf = os.path.join(signed, "zorva_kt2hx.inf")
+            not_an_image = os.path.join(work, "ZORVA_KT2HX-x64.dll")
+            shutil.copy(inf, not_an_image)
+            text = os.path.join(work, "readme.txt")
+            shutil.copy(inf, text)
+            for n, (members, cause) in enumerate([
+                ([not_an_image, inf], "ZORVA_KT2HX-x64.dll: not a PE image"),
+                ([os.path.join(signed, "ZORVA_KT2HX-x64.dll"), text], "readme.txt: neither a PE image"),
+                ([inf], "no PE image among the members"),
+                ([inf, os.path.join(signed, "ZORVA_KT2HX-x64.dll"), inf], "zorva_kt2hx.inf: listed twice"),
+            ]):
+                out = os.path.join(work, f"refused-{n}.cat")
+                run = subprocess.run(["sh", os.path.join(source_dir, "package", "release", "make-catalog.sh"), out]
+                                     + members, capture_output=True, text=True)
+                check(run.returncode != 0 and run.stderr.count("\n") == 1 and cause in run.stderr
+                      and not os.path.exists(out), f"refused with '{cause}': {run.returncode} {run.stderr!r}")
     else:
         sys.exit(f"catalog-test.py: unknown case {case}")
     print(f"{case}: {'FAILED' if failures else 'ok'}")
