@@ -1,4 +1,4 @@
-"""catalog-test.py CASE SOURCE_DIR BINARY_DIR REFERENCE_DIR
+"""catalog-test.py CASE SOURCE_DIR BINARY_DIR [REFERENCE_DIR]
 
 Reads a driver catalog field by field, as MakeCat writes CatalogVersion 2, with its own DER
 reading (asn1crypto) and its own hashing, and checks it against the files it lists:
@@ -243,7 +243,7 @@ def generate(source_dir, out, members, epoch):
     return open(out, "rb").read()
 
 
-def main(case, source_dir, binary_dir, reference_dir):
+def main(case, source_dir, binary_dir, reference_dir=None):
     signed = os.path.join(binary_dir, "release-test", "signed", "driver")
     release_files = [("ZORVA_KT2HX-x64.dll", "pe"), ("zorva_kt2hx.inf", "flat")]
     if case == "signed":
