@@ -95,6 +95,9 @@ const HostCase kHostCases[] = {
     {"Ipv6Loopback", L"[::1]", L"0--1.ipv6-literal.net"},
     {"Ipv6TrailingCompression", L"[fe80::]", L"fe80--0.ipv6-literal.net"},
     {"Ipv6Unspecified", L"[::]", L"0--0.ipv6-literal.net"},
+    // A "::" for one group only is that group: "0--1-2-3-4-5-6-7" would be nine groups.
+    {"Ipv6LeadingCompressionOfOneGroup", L"[::1:2:3:4:5:6:7]", L"0-1-2-3-4-5-6-7.ipv6-literal.net"},
+    {"Ipv6TrailingCompressionOfOneGroup", L"[1:2:3:4:5:6:7::%254]", L"1-2-3-4-5-6-7-0s4.ipv6-literal.net"},
     {"Ipv6WithZone", L"[fe80::1%4]", L"fe80--1s4.ipv6-literal.net"},
     // RFC 6874: in a URL the zone separator is written "%25".
     {"Ipv6WithEncodedZone", L"[fe80::1%254]", L"fe80--1s4.ipv6-literal.net"},
@@ -112,6 +115,9 @@ const HostCase kHostCases[] = {
     {"EmptyLabel", L"a..b", L""},
     {"LabelWithoutLetterOrDigit", L"nas.-_", L""},
     {"HyphenOnly", L"-", L""},
+    // A program handed "-nas" as an argument would take it for an option.
+    {"LeadingHyphen", L"-nas", L""},
+    {"LeadingHyphenBeforeDot", L"-nas.example.", L""},
     {"Backslash", L"a\\b", L""},
     {"ShareInHost", L"evil\\share\\x", L""},
     {"Slash", L"a/b", L""},
