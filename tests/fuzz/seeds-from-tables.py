@@ -25,7 +25,8 @@ for name, tail in re.findall(r'\{"(\w+)", ' + string, table_test):
         write('udn', name, unescape(tail).encode('latin-1'))
 hosts = re.findall(r'\{"(\w+)", L' + string, re.search(r'kHostCases\[\] = \{(.*?)\n\};', table_test, re.S)[1])
 hosts += re.findall(r'\{"(\w+)", L"[a-z]+://(?:[^@/"]*@)?(\[[^\]]*\]|[^:/"]*)', table_test)
-# The rows whose host the table test builds in code: the longest host there is, and one more.
-hosts += [('Host255Characters', 'n' * 255), ('Host256Characters', 'n' * 256)]
+# The rows whose host the table tests build in code.
+hosts += [('Host255Characters', 'n' * 255), ('Host256Characters', 'n' * 256),
+          ('Ipv6LongestName', '[::%' + 'z' * 250 + ']')]
 for name, host in hosts:
     write('host_names', name, unescape(host).encode('utf-16-le'))
