@@ -5,12 +5,14 @@
 #   make package  install what is missing, build, make the driver package in
 #               build/release (SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt
 #               [TIMESTAMP_URL=...] sign it; without SIGNING_CERT it is unsigned)
+#   make fuzz   fuzz the parsers of device-supplied text natively, FUZZ_SECONDS (60) a target
 BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo bench package clean
+.PHONY: all deps configure build test demo bench package fuzz clean
 
 all: build
 
@@ -40,6 +42,9 @@ bench: configure
 package: build
 	@SIGNING_CERT="$(SIGNING_CERT)" SIGNING_PASS_FILE="$(SIGNING_PASS_FILE)" \
 		TIMESTAMP_URL="$(TIMESTAMP_URL)" package/release/release.sh $(BUILD) $(BUILD)/release
+
+fuzz: deps
+	@tests/fuzz/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

@@ -113,9 +113,11 @@ check_certificate() {
     echo "$program: signing with $subject (valid until $not_after)"
 }
 
-# Signs $1 into $2 with Authenticode, SHA-256, every certificate of the file included.
+# Signs $1 into $2 with Authenticode, SHA-256, every certificate of the file included, and
+# the package's name in the signer's opus info, as signed catalogs carry it.
 sign() {
-    set -- "$1" "$2" sign -pkcs12 "$signing_cert" -readpass "$pass_file" -h sha256
+    set -- "$1" "$2" sign -pkcs12 "$signing_cert" -readpass "$pass_file" -h sha256 \
+        -n "Zorva KT2HX driver package"
     [ -z "$timestamp_url" ] || set -- "$@" -ts "$timestamp_url"
     in=$1 out=$2
     shift 2
