@@ -21,16 +21,17 @@ namespace {
 // How a function reports failure: the form column of the table of platform calls.
 enum class Form { Status, Hresult, False, InvalidHandle, Never };
 
-// Whether a function returning R can report failure in that form. LSTATUS and HRESULT are
-// one type (LONG), so Status and Hresult cannot be told apart here; each answer below is
-// a failure in its type. What matters most: FALSE, 0 or null answered where 0 means
-// success (ERROR_SUCCESS, S_OK) would report a failed call as done.
+// Whether a function returning R can report failure in that form: FALSE, 0 or null where 0
+// means success (ERROR_SUCCESS, S_OK), or an error code where any positive value means
+// success (an HRESULT), would report a failed call as done. HRESULT, LSTATUS and NTSTATUS
+// are one type (LONG): an error code is answered only for a DWORD, so that no HRESULT
+// function gets one. An HRESULT answered to an LSTATUS function would still be a failure.
 template <typename R>
 constexpr bool CanFailAs(Form form)
 {
     switch (form) {
     case Form::Status:
-        return std::is_same_v<R, DWORD> || std::is_same_v<R, LONG>;
+        return std::is_same_v<R, DWORD>;
     case Form::Hresult:
         return std::is_same_v<R, HRESULT>;
     case Form::False:
