@@ -13,7 +13,7 @@
 // untimed: the time of a run that silently did nothing would be worthless.
 
 #include "console/console_text.h"
-#include "support/owners.h"
+#include "console/owners.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry.h"

@@ -10,7 +10,7 @@
 // It imports nothing but KERNEL32 and the C runtime, so that a system DLL an entry point
 // pulls in cannot hide among the host's own imports.
 
-#include "tests/support/owners.h"
+#include "console/owners.h"
 
 #include <windows.h>
 

@@ -10,8 +10,6 @@
 namespace zorva {
 namespace {
 
-using UniqueDevInfo = UniqueAny<HDEVINFO, SetupDiDestroyDeviceInfoList, InvalidHandleValue>;
-
 // Room for the hardware IDs of most devices at the first attempt, in characters.
 constexpr DWORD kFirstIdsCapacity = 512;
 

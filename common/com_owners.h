@@ -5,6 +5,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <utility>
+
 namespace zorva {
 
 template <typename T>
@@ -13,9 +15,10 @@ class ComPtr;
 template <typename T>
 [[nodiscard]] HRESULT CoCreate(REFCLSID clsid, DWORD context, ComPtr<T>& object) noexcept;
 
-// Owns one COM interface reference and releases it on every way out of its scope. An
-// interface is only ever asked for by its C++ type, whose interface ID __uuidof names, so
-// that the ID asked for and the type the answer is used as cannot disagree.
+// Owns one COM interface reference and releases it on every way out of its scope; a move
+// hands the reference over and leaves the source empty. An interface is only ever asked
+// for by its C++ type, whose interface ID __uuidof names, so that the ID asked for and the
+// type the answer is used as cannot disagree.
 template <typename T>
 class ComPtr {
 public:
@@ -23,6 +26,15 @@ public:
     ~ComPtr() { reset(); }
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept
+    {
+        // Taken before the old reference goes: its release may run code that reaches `other`.
+        T* const taken = std::exchange(other.pointer_, nullptr);
+        reset();
+        pointer_ = taken;
+        return *this;
+    }
 
     T* get() const noexcept { return pointer_; }
     T* operator->() const noexcept { return pointer_; }
@@ -43,11 +55,26 @@ public:
         }
     }
 
-    // QueryInterface for the interface U: `target` holds it on success.
+    // QueryInterface for the interface U: `target` holds it on success and is empty
+    // otherwise. E_POINTER when this holds nothing to ask.
     template <typename U>
     [[nodiscard]] HRESULT query_to(ComPtr<U>& target) const noexcept
     {
+        if (pointer_ == nullptr) {
+            target.reset();
+            return E_POINTER;
+        }
         return pointer_->QueryInterface(__uuidof(U), target.put_void());
+    }
+
+    // The interface U, or an empty pointer when the object does not offer it (or this holds
+    // nothing).
+    template <typename U>
+    [[nodiscard]] ComPtr<U> try_query() const noexcept
+    {
+        ComPtr<U> target;
+        static_cast<void>(query_to(target));
+        return target;
     }
 
 private:

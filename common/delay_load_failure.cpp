@@ -6,55 +6,88 @@
 #include <windows.h>
 
 #include <delayimp.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <setupapi.h>
+#include <shellapi.h>
+#include <winhttp.h>
+#include <winnetwk.h>
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
-// Each form of failure's answer, for functions of any signature: with the x64 calling
-// convention the caller owns its arguments, so a stub may ignore them. Each leaves
-// ERROR_MOD_NOT_FOUND as the last error, for the functions that report the reason there.
-struct Answer {
-    // FALSE, a null pointer or a zero length.
-    static INT_PTR WINAPI False()
+// How a function reports failure: the form column of the table of platform calls.
+enum class Form { Status, Hresult, False, InvalidHandle, Never };
+
+// Whether a function returning R can report failure in that form: FALSE, 0 or null where 0
+// means success (ERROR_SUCCESS, S_OK), or an error code where any positive value means
+// success (an HRESULT), would report a failed call as done. HRESULT, LSTATUS and NTSTATUS
+// are one type (LONG): an error code is answered only for a DWORD, so that no HRESULT
+// function gets one. An HRESULT answered to an LSTATUS function would still be a failure.
+template <typename R>
+constexpr bool CanFailAs(Form form)
+{
+    switch (form) {
+    case Form::Status:
+        return std::is_same_v<R, DWORD>;
+    case Form::Hresult:
+        return std::is_same_v<R, HRESULT>;
+    case Form::False:
+        return std::is_same_v<R, BOOL> || std::is_pointer_v<R>;
+    case Form::InvalidHandle:
+        // HDEVINFO too.
+        return std::is_same_v<R, HANDLE>;
+    case Form::Never:
+        return true;
+    }
+    return false;
+}
+
+template <typename Function>
+struct Failing;
+
+// The answer to a call of a function of this signature, in the form of failure its row
+// gives, in the function's own return type. It leaves ERROR_MOD_NOT_FOUND as the last
+// error, for the functions that report the reason there.
+template <typename R, typename... Parameters>
+struct Failing<R(WINAPI*)(Parameters...)> {
+    using Result = R;
+
+    template <Form form>
+    static R WINAPI Answer(Parameters...)
     {
         SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
+        if constexpr (form == Form::Status) {
+            return ERROR_MOD_NOT_FOUND;
+        } else if constexpr (form == Form::Hresult) {
+            return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+        } else if constexpr (form == Form::InvalidHandle) {
+            return INVALID_HANDLE_VALUE;
+        } else if constexpr (!std::is_void_v<R>) {
+            // FALSE, a null pointer, or for a function that cannot fail a zero length.
+            return R{};
+        }
     }
-
-    // A handle whose failure is INVALID_HANDLE_VALUE, not null (SetupDiGetClassDevsW's).
-    static INT_PTR WINAPI InvalidHandle()
-    {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
-    }
-
-    // A Win32 error code returned, not an HRESULT.
-    static INT_PTR WINAPI Status()
-    {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return ERROR_MOD_NOT_FOUND;
-    }
-
-    static INT_PTR WINAPI Hresult()
-    {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-    }
-
-    // A function that cannot fail: for one that returns nothing the value is ignored, for
-    // a length it is zero.
-    static INT_PTR WINAPI Never() { return False(); }
 };
+
+// A row whose form its function's return type cannot carry does not compile.
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource)                      \
+    static_assert(CanFailAs<Failing<decltype(&(function))>::Result>(Form::form),              \
+                  "the failure form " #form " of " #function " contradicts its return type");
+#include "common/platform_calls.inc"
 
 struct FailureAnswer {
     const char* function;
-    INT_PTR(WINAPI* answer)();
+    // Of its function's own type, held as a void (*)(), from which it is cast back.
+    void (*answer)();
 };
 
 // Every delay-loaded function and its answer, in the form of failure its row gives.
-constexpr FailureAnswer kFailureAnswers[] = {
-#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) {#function, &Answer::form},
+const FailureAnswer kFailureAnswers[] = {
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) \
+    {#function, reinterpret_cast<void (*)()>(&Failing<decltype(&(function))>::Answer<Form::form>)},
 #include "common/platform_calls.inc"
 };
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 
 namespace zorva {
 
@@ -15,10 +17,17 @@ struct HeapDeleter {
 template <typename T>
 using HeapArray = std::unique_ptr<T[], HeapDeleter>;
 
-// Room for `count` elements of a trivial type, uninitialised; null when there is none.
+// Room for `count` elements, uninitialised; null when there is none, also when the size
+// in bytes would not fit a size_t (it would wrap round to a small block).
 template <typename T>
 [[nodiscard]] HeapArray<T> AllocateArray(size_t count) noexcept
 {
+    // malloc and free run no constructor or destructor.
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>,
+                  "a heap array holds elements that need no constructor or destructor");
+    if (count > SIZE_MAX / sizeof(T)) {
+        return nullptr;
+    }
     return HeapArray<T>(static_cast<T*>(std::malloc(count * sizeof(T))));
 }
 

@@ -5,7 +5,10 @@
 // Microsoft C runtime seeds its /GS cookie, from sources that cost no module: the clock,
 // the performance counter, the process and thread IDs and a stack address. A broken canary,
 // or a fortified copy past its destination, ends the process at once through the fast-fail
-// interrupt, as /GS does: no handler may run on a smashed stack.
+// interrupt, as /GS does: no handler may run on a smashed stack. Windows 7 has no fast-fail:
+// the interrupt is an ordinary access violation there, which a handler could catch and go
+// on from, so where the processor feature is missing the process is ended directly, with
+// the status the fast-fail reports.
 
 #include <windows.h>
 
@@ -13,8 +16,12 @@
 
 namespace {
 
-[[noreturn]] void FastFail(unsigned int code) noexcept
+// Inlined into each failure hook, so that each carries its own code into the interrupt.
+[[noreturn, gnu::always_inline]] inline void FastFail(unsigned int code) noexcept
 {
+    if (!IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE)) {
+        static_cast<void>(TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN));
+    }
     __asm__ volatile("int $0x29" : : "c"(code));
     __builtin_unreachable();
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <setupapi.h>
+
 #include <type_traits>
 
 namespace zorva {
@@ -76,5 +78,7 @@ private:
 using UniqueHkey = UniqueAny<HKEY, RegCloseKey>;
 // Process, thread, job and event handles: null when there is none.
 using UniqueHandle = UniqueAny<HANDLE, CloseHandle>;
+// A device information set: SetupDiGetClassDevsW reports failure as INVALID_HANDLE_VALUE.
+using UniqueDevInfo = UniqueAny<HDEVINFO, SetupDiDestroyDeviceInfoList, InvalidHandleValue>;
 
 }  // namespace zorva

@@ -4,11 +4,68 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cwchar>
 #include <type_traits>
 #include <utility>
 
 namespace zorva {
+
+// What a format may say, checked while the program compiles. msvcrt reads each argument as
+// its conversion says, whatever was passed: a narrow string at %s or a 64-bit number at %d
+// would compile and then be read wrongly. So a format is a literal whose conversions are
+// %s (a const wchar_t*) and %d (an int) only, plus %% for the sign itself, one for each
+// argument in order. A format that breaks this calls one of the functions below while the
+// compiler evaluates it, which fails the build with that function's name in the message.
+namespace format_fault {
+void ArgumentAtPercentSIsNotConstWcharPointer();
+void ArgumentAtPercentDIsNotInt();
+void ConversionOtherThanPercentSOrPercentD();
+void FewerArgumentsThanConversions();
+void MoreArgumentsThanConversions();
+}  // namespace format_fault
+
+template <typename... Args>
+class FormatString {
+public:
+    template <size_t N>
+    consteval FormatString(const wchar_t (&format)[N]) : format_(format)
+    {
+        constexpr bool kIsWideText[] = {std::is_same_v<Args, const wchar_t*>..., false};
+        constexpr bool kIsInt[] = {std::is_same_v<Args, int>..., false};
+        size_t argument = 0;
+        for (size_t at = 0; at + 1 < N; ++at) {
+            if (format[at] != L'%') {
+                continue;
+            }
+            const wchar_t conversion = format[++at];
+            if (conversion == L'%') {
+                continue;
+            }
+            if (conversion != L's' && conversion != L'd') {
+                format_fault::ConversionOtherThanPercentSOrPercentD();
+            }
+            if (argument == sizeof...(Args)) {
+                format_fault::FewerArgumentsThanConversions();
+            }
+            if (conversion == L's' && !kIsWideText[argument]) {
+                format_fault::ArgumentAtPercentSIsNotConstWcharPointer();
+            }
+            if (conversion == L'd' && !kIsInt[argument]) {
+                format_fault::ArgumentAtPercentDIsNotInt();
+            }
+            ++argument;
+        }
+        if (argument != sizeof...(Args)) {
+            format_fault::MoreArgumentsThanConversions();
+        }
+    }
+
+    const wchar_t* get() const noexcept { return format_; }
+
+private:
+    const wchar_t* format_;
+};
 
 // A UTF-16 string value. Its operations report failure by their HRESULT and never throw:
 // with this runtime a C++ throw needs heap memory of its own (the exception globals of a
@@ -27,19 +84,15 @@ public:
     [[nodiscard]] HRESULT Assign(const wchar_t* text) noexcept;
 
     // Replaces the content with printf-style output (Microsoft semantics: %s is wide text).
-    // E_INVALIDARG for a null format, E_FAIL when the output cannot be measured or written,
-    // E_OUTOFMEMORY without a buffer. A parameter pack rather than C varargs: only scalars
-    // (pointers, numbers) reach the formatter, which reads nothing else.
+    // The format is a literal checked against the arguments as the program compiles (see
+    // FormatString). E_FAIL when the output cannot be measured or written, E_OUTOFMEMORY
+    // without a buffer.
     template <typename... Args>
-    [[nodiscard]] HRESULT Format(const wchar_t* format, Args... args) noexcept
+    [[nodiscard]] HRESULT Format(FormatString<std::type_identity_t<Args>...> format, Args... args) noexcept
     {
-        static_assert((std::is_scalar_v<Args> && ...), "printf-style arguments are pointers or numbers");
-        if (format == nullptr) {
-            return E_INVALIDARG;
-        }
         // msvcrt's own _scwprintf/_snwprintf: %s means a wide string there, unlike the C99
         // wide printf family that mingw substitutes for the standard names.
-        const int length = _scwprintf(format, args...);
+        const int length = _scwprintf(format.get(), args...);
         if (length < 0) {
             return E_FAIL;
         }
@@ -47,7 +100,7 @@ public:
         if (!formatted) {
             return E_OUTOFMEMORY;
         }
-        const int written = _snwprintf(formatted.get(), static_cast<size_t>(length) + 1, format, args...);
+        const int written = _snwprintf(formatted.get(), static_cast<size_t>(length) + 1, format.get(), args...);
         if (written != length) {
             return E_FAIL;
         }

@@ -1,6 +1,6 @@
 #include "demo/appliance.h"
 
-#include "support/owners.h"
+#include "console/owners.h"
 #include "support/standins_control.h"
 
 #include <windows.h>

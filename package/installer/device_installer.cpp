@@ -2,7 +2,9 @@
 // device, one SetupAPI request at a time, so that SetupAPI itself copies the package's
 // co-installer, registers it and calls it; and removes such a device again.
 //
-//   device-installer install <inf> <hardware-id>   a new root device with that hardware ID
+//   device-installer install <inf> <hardware-id> [<hardware-id>...]
+//                                                  a new root device with those hardware IDs,
+//                                                  in that order
 //   device-installer update <inf> <hardware-id>    installs the driver again on every device
 //                                                  with that hardware ID
 //   device-installer remove <hardware-id> [<instance-id>]
@@ -13,7 +15,7 @@
 // on standard error that names the step and the error.
 
 #include "console/console_text.h"
-#include "tests/support/owners.h"
+#include "console/owners.h"
 
 #include <windows.h>
 
@@ -324,7 +326,7 @@ void CheckPackageFiles(const std::wstring& infPath)
     Say(L"Package files present: " + (files.empty() ? std::wstring(L"none listed") : files));
 }
 
-int Install(const std::wstring& inf, const std::wstring& hardwareId)
+int Install(const std::wstring& inf, const std::vector<std::wstring>& hardwareIds)
 {
     const std::wstring infPath = FullPath(inf);
     GUID classGuid = {};
@@ -344,16 +346,22 @@ int Install(const std::wstring& inf, const std::wstring& hardwareId)
     if (!SetupDiCreateDeviceInfoW(set.get(), className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID, &device)) {
         throw StepFailed(L"create a root device of class " + std::wstring(className), GetLastError());
     }
-    // A one-entry REG_MULTI_SZ: the ID, its terminator, the list's terminator.
-    std::wstring ids = hardwareId;
-    ids.append(2, L'\0');
+    // A REG_MULTI_SZ: each ID with its terminator, then the list's terminator.
+    std::wstring ids;
+    std::wstring listed;
+    for (const std::wstring& id : hardwareIds) {
+        ids += id + L'\0';
+        listed += (listed.empty() ? L"" : L", ") + id;
+    }
+    ids += L'\0';
+    listed = (hardwareIds.size() == 1 ? L"hardware ID " : L"hardware IDs ") + listed;
     if (!SetupDiSetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID,
                                            reinterpret_cast<const BYTE*>(ids.data()),
                                            static_cast<DWORD>(ids.size() * sizeof(wchar_t)))) {
-        throw StepFailed(L"set the hardware ID " + hardwareId, GetLastError());
+        throw StepFailed(L"set the " + listed, GetLastError());
     }
     const std::wstring instanceId = InstanceId(set.get(), device);
-    Say(L"Created device " + instanceId + L" with hardware ID " + hardwareId);
+    Say(L"Created device " + instanceId + L" with " + listed);
 
     CallInstaller(DIF_REGISTERDEVICE, L"DIF_REGISTERDEVICE", set.get(), device);
     Say(L"DIF_REGISTERDEVICE: device node registered");
@@ -409,7 +417,7 @@ void Remove(const std::wstring& hardwareId, const std::wstring* onlyInstanceId)
 
 int Usage()
 {
-    zorva_tools::Complain(L"usage: device-installer install <inf> <hardware-id>\n"
+    zorva_tools::Complain(L"usage: device-installer install <inf> <hardware-id> [<hardware-id>...]\n"
                           L"       device-installer update <inf> <hardware-id>\n"
                           L"       device-installer remove <hardware-id> [<instance-id>]");
     return 2;
@@ -422,8 +430,8 @@ int wmain(int argc, wchar_t** argv)
     zorva_tools::HandleCrashes();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     try {
-        if (args.size() == 3 && args[0] == L"install") {
-            return Install(args[1], args[2]);
+        if (args.size() >= 3 && args[0] == L"install") {
+            return Install(args[1], {args.begin() + 2, args.end()});
         }
         if (args.size() == 3 && args[0] == L"update") {
             Update(args[1], args[2]);

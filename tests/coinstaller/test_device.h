@@ -4,7 +4,7 @@
 // parts of SetupAPI that the co-installer meets: the installation parameters of a device
 // element, and SetupDiCallClassInstaller with the DLL named in CoInstallers32.
 
-#include "support/owners.h"
+#include "console/owners.h"
 #include "support/registry_guard.h"
 #include "support/zorva_dll.h"
 

@@ -4,8 +4,8 @@
 // case scripts the answer (a failing query, an empty or unusual name). The row chosen is
 // read back from what an interface installation writes under the device-type key.
 
+#include "console/owners.h"
 #include "support/case_name.h"
-#include "support/owners.h"
 #include "support/plugin_trees.h"
 #include "support/recorder.h"
 #include "support/registry_guard.h"

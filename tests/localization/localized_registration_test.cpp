@@ -2,7 +2,7 @@
 // GetSystemDefaultUILanguage from it), and checks that an interface installation writes the
 // verb captions of exactly that language.
 
-#include "support/owners.h"
+#include "console/owners.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
 #include "support/zorva_dll.h"

@@ -1,4 +1,4 @@
-#include "support/owners.h"
+#include "console/owners.h"
 
 #include "support/delay_imports.h"
 #include "support/recorder.h"

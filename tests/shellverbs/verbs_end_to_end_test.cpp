@@ -4,10 +4,10 @@
 // The stand-ins see what comes out: the finder is asked for the UDN, the recorder is
 // started by the shell for a folder or URL, the provider gets the connection request.
 
+#include "console/owners.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
 #include "support/case_name.h"
-#include "support/owners.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"

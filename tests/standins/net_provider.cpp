@@ -4,9 +4,9 @@
 // asked for. It connects nothing, except a share that the test backed with a folder: that
 // one it maps onto a drive letter, as a real provider would.
 
+#include "console/owners.h"
 #include "standins/standin_keys.h"
 #include "standins/standin_registry.h"
-#include "support/owners.h"
 
 #include <windows.h>
 

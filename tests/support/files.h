@@ -2,7 +2,7 @@
 
 // Files of the build tree and of the prefix, read as the test programs under Wine see them.
 
-#include "support/owners.h"
+#include "console/owners.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // The installed co-installer DLL, loaded the way SetupAPI finds it: by its file name from
 // System32, where the test fixture has copied it.
 
-#include "support/owners.h"
+#include "console/owners.h"
 
 #include <windows.h>
 

@@ -4,8 +4,8 @@
 // catalog. A library with one byte of code changed, one signed under another authority, and
 // a catalog with one byte of its signature changed must not pass.
 
+#include "console/owners.h"
 #include "support/files.h"
-#include "support/owners.h"
 
 #include <windows.h>
 

@@ -1,13 +1,12 @@
 #pragma once
 
-// Owners of the handles that only the tests, the stand-ins, the demo, the benchmark and the
-// device installer hold; the library's own owners are in common/unique_resource.h.
+// Owners of the handles that only the console programs (the device installer, the demo, the
+// benchmark), the tests and the stand-ins hold; the library's own owners are in
+// common/unique_resource.h.
 
 #include "common/unique_resource.h"
 
 #include <windows.h>
-
-#include <setupapi.h>
 
 namespace zorva {
 
@@ -15,6 +14,5 @@ namespace zorva {
 using UniqueFileHandle = UniqueAny<HANDLE, CloseHandle, InvalidHandleValue>;
 using UniqueFindHandle = UniqueAny<HANDLE, FindClose, InvalidHandleValue>;
 using UniqueModule = UniqueAny<HMODULE, FreeLibrary>;
-using UniqueDevInfo = UniqueAny<HDEVINFO, SetupDiDestroyDeviceInfoList, InvalidHandleValue>;
 
 }  // namespace zorva
