@@ -18,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -33,7 +32,6 @@ const std::wstring kSignedDriver = kReleaseTest + L"\\signed\\driver\\";
 const std::wstring kCatalog = kSignedDriver + L"zorva_kt2hx.cat";
 const std::wstring kLibrary = kSignedDriver + L"ZORVA_KT2HX-x64.dll";
 const std::wstring kInf = kSignedDriver + L"zorva_kt2hx.inf";
-const std::wstring kForeignLibrary = kReleaseTest + L"\\foreign\\ZORVA_KT2HX-x64.dll";
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
 {
@@ -257,7 +255,7 @@ TEST_F(ReleaseTrust, LibraryWithOneByteOfCodeChangedIsRefused)
 
 TEST_F(ReleaseTrust, LibrarySignedUnderAnotherAuthorityDoesNotChainToIt)
 {
-    EXPECT_FALSE(VerifyFileSignature(kForeignLibrary).chainEndsAtTheAuthority);
+    EXPECT_FALSE(VerifyFileSignature(kReleaseTest + L"\\foreign\\ZORVA_KT2HX-x64.dll").chainEndsAtTheAuthority);
 }
 
 TEST_F(ReleaseTrust, CatalogListsTheLibraryAndTheInfByTheirHashes)
