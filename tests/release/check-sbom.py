@@ -93,7 +93,7 @@ for path, (package, version) in sorted(parts.items()):
     if not (c.get("version") == version and c.get("purl", "").startswith(
             f"pkg:deb/debian/{package}@{version.replace('+', '%2B')}?") and c.get("purl", "").endswith("#" + path[1:])
             and re.fullmatch(licences.get(package, "^$"), expression)):
-        wrong.append(f"{path}: {c.get('version')} {c.get('purl')} {expression}")
+        wrong.append(f"{os.path.basename(path)}: {c.get('version')} {expression[:80]}")
 check(not wrong, f"each runtime part's Debian package, version, purl and licence {wrong}")
 
 # The graph: the map's edges between runtime parts, and each part reachable from the package.

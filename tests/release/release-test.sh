@@ -516,12 +516,28 @@ transaction() {
     check "a second run at once fails with one line, the release untouched" \
         '[ "$rc" -ne 0 ] && [ "$(snapshot "$case_dir/signed/")" = "$before" ] &&
          [ "$(cat "$t/logs/second-of-two.err")" = "release: another run is making a release in $case_dir/signed: try again when it has ended" ]'
+    # Meanwhile the release is looked at as often as the shell can: it must always be whole.
+    (while kill -0 "$first" 2>/dev/null; do
+        [ -f "$case_dir/signed/$cab" ] && [ -f "$case_dir/signed/driver/$dll" ] || echo gap
+    done) >"$t/logs/watch-two-runs" &
+    watcher=$!
     touch "$case_dir/gate"
     rc=0
     wait "$first" || rc=$?
+    wait "$watcher"
+    check "a reader sees a whole release at every instant of the switch" '[ ! -s "$t/logs/watch-two-runs" ]'
     check "the first run then replaces the previous release whole, nothing nested" \
         '[ "$rc" -eq 0 ] && [ "$(find "$case_dir/signed/" -name driver | wc -l)" -eq 1 ] &&
          [ "$(snapshot "$case_dir/signed/")" != "$before" ] &&
+         osslsigncode verify -CAfile "$t/ca.pem" -in "$case_dir/signed/$cab" >/dev/null 2>&1'
+
+    # A release folder made before releases were links becomes one.
+    copy_release earlier-folder
+    rm "$case_dir/signed"
+    cp -a "$t/signed/" "$case_dir/signed"
+    run_release earlier-folder "$case_dir/signed" "$vendor" "$pass_file"
+    check "a release folder made before releases were links gives way to the link" \
+        '[ "$rc" -eq 0 ] && [ -L "$case_dir/signed" ] && [ "$(ls -A "$case_dir/.signed.releases" | wc -l)" -eq 2 ] &&
          osslsigncode verify -CAfile "$t/ca.pem" -in "$case_dir/signed/$cab" >/dev/null 2>&1'
 
     # A password file that group or others can read: a warning line, and the release.
