@@ -5,10 +5,12 @@
 #   make package  install what is missing, build, make the driver package in
 #               build/release (SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt
 #               [TIMESTAMP_URL=...] sign it; without SIGNING_CERT it is unsigned)
+#   make fuzz   fuzz the parsers of device-supplied text natively, FUZZ_SECONDS (60) a target
 BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
+FUZZ_SECONDS ?= 60
 
 # Paths and settings reach the commands as data, through the environment, never pasted into
 # a shell line: a value with blanks, quotes, `$` or backticks is taken as it was given
@@ -19,9 +21,10 @@ export ZORVA_DEMO_LANG := $(value DEMO_LANG)
 export ZORVA_SIGNING_CERT := $(value SIGNING_CERT)
 export ZORVA_SIGNING_PASS_FILE := $(value SIGNING_PASS_FILE)
 export ZORVA_TIMESTAMP_URL := $(value TIMESTAMP_URL)
-unexport BUILD DEMO_LANG SIGNING_CERT SIGNING_PASS_FILE TIMESTAMP_URL
+export ZORVA_FUZZ_SECONDS := $(value FUZZ_SECONDS)
+unexport BUILD DEMO_LANG SIGNING_CERT SIGNING_PASS_FILE TIMESTAMP_URL FUZZ_SECONDS
 
-.PHONY: all deps configure build test demo bench package clean
+.PHONY: all deps configure build test demo bench package fuzz clean
 
 all: build
 
@@ -52,6 +55,9 @@ package: build
 	@SIGNING_CERT="$$ZORVA_SIGNING_CERT" SIGNING_PASS_FILE="$$ZORVA_SIGNING_PASS_FILE" \
 		TIMESTAMP_URL="$$ZORVA_TIMESTAMP_URL" \
 		package/release/release.sh "$$ZORVA_BUILD" "$$ZORVA_BUILD/release"
+
+fuzz: deps
+	@tests/fuzz/run-fuzz.sh "$$ZORVA_BUILD/fuzz" "$$ZORVA_FUZZ_SECONDS"
 
 clean:
 	rm -rf -- "$$ZORVA_BUILD"

@@ -2,17 +2,16 @@
 
 #include "common/com_owners.h"
 #include "shellverbs/host_names.h"
+#include "shellverbs/udn.h"
 #include "shellverbs/upnp.h"
 
 #include <winhttp.h>
-
-#include <cstring>
 
 namespace zorva {
 
 HRESULT ExtractDeviceUdn(const char* tail, SharedBstr& udn) noexcept
 {
-    const char* start = tail != nullptr ? std::strstr(tail, "uuid:") : nullptr;
+    const char* start = FindUdn(tail);
     if (start == nullptr) {
         return S_FALSE;
     }

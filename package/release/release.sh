@@ -220,11 +220,13 @@ has_time_stamp() {
         grep -q ':1\.3\.6\.1\.4\.1\.311\.3\.3\.1$'
 }
 
-# Signs $1 into $2 with Authenticode, SHA-256, every certificate of the file included, and
-# a time stamp from TIMESTAMP_URL when one is given.
+# Signs $1 into $2 with Authenticode, SHA-256, every certificate of the file included, the
+# package's name in the signer's opus info, as signed catalogs carry it, and a time stamp
+# from TIMESTAMP_URL when one is given.
 sign() {
     in=$1 out=$2
-    set -- osslsigncode sign -pkcs12 "$signing_cert" -readpass "$pass_file" -h sha256
+    set -- osslsigncode sign -pkcs12 "$signing_cert" -readpass "$pass_file" -h sha256 \
+        -n "Zorva KT2HX driver package"
     [ -z "$timestamp_url" ] || set -- timeout "$timestamp_timeout" "$@" -ts "$timestamp_url"
     status=0
     await "$@" -in "$in" -out "$out" >"$log" 2>&1 || status=$?

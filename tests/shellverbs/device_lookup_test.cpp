@@ -79,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(Tails, ExtractDeviceUdn, testing::ValuesIn(kTailCases),
 
 struct HostCase {
     const char* name;
-    const wchar_t* urlHost;
-    const wchar_t* uncHost;  // empty: refused
+    std::wstring urlHost;
+    std::wstring uncHost;  // empty: refused
 };
 
 const HostCase kHostCases[] = {
@@ -91,10 +91,14 @@ const HostCase kHostCases[] = {
     {"Ipv6Literal", L"[fe80::1]", L"fe80--1.ipv6-literal.net"},
     {"Ipv6FullForm", L"[2001:db8:0:0:0:0:0:1]", L"2001-db8-0-0-0-0-0-1.ipv6-literal.net"},
     {"Ipv6Compressed", L"[2001:db8::20]", L"2001-db8--20.ipv6-literal.net"},
+    {"Ipv6UpperCaseHex", L"[FE80::A1]", L"FE80--A1.ipv6-literal.net"},
     // A name neither starts nor ends with '-': a leading or trailing "::" gets a "0".
     {"Ipv6Loopback", L"[::1]", L"0--1.ipv6-literal.net"},
     {"Ipv6TrailingCompression", L"[fe80::]", L"fe80--0.ipv6-literal.net"},
     {"Ipv6Unspecified", L"[::]", L"0--0.ipv6-literal.net"},
+    // A "::" for one group only is that group: "0--1-2-3-4-5-6-7" would be nine groups.
+    {"Ipv6LeadingCompressionOfOneGroup", L"[::1:2:3:4:5:6:7]", L"0-1-2-3-4-5-6-7.ipv6-literal.net"},
+    {"Ipv6TrailingCompressionOfOneGroup", L"[1:2:3:4:5:6:7::%254]", L"1-2-3-4-5-6-7-0s4.ipv6-literal.net"},
     {"Ipv6WithZone", L"[fe80::1%4]", L"fe80--1s4.ipv6-literal.net"},
     // RFC 6874: in a URL the zone separator is written "%25".
     {"Ipv6WithEncodedZone", L"[fe80::1%254]", L"fe80--1s4.ipv6-literal.net"},
@@ -112,6 +116,9 @@ const HostCase kHostCases[] = {
     {"EmptyLabel", L"a..b", L""},
     {"LabelWithoutLetterOrDigit", L"nas.-_", L""},
     {"HyphenOnly", L"-", L""},
+    // A program handed "-nas" as an argument would take it for an option.
+    {"LeadingHyphen", L"-nas", L""},
+    {"LeadingHyphenBeforeDot", L"-nas.example.", L""},
     {"Backslash", L"a\\b", L""},
     {"ShareInHost", L"evil\\share\\x", L""},
     {"Slash", L"a/b", L""},
@@ -134,6 +141,8 @@ const HostCase kHostCases[] = {
     {"Ipv6TooFewGroups", L"[1:2:3:4:5:6:7]", L""},
     {"Ipv6TooManyGroups", L"[1:2:3:4:5:6:7:8:9]", L""},
     {"Ipv6ZoneWithBackslash", L"[fe80::1%a\\b]", L""},
+    // The longest name there is: the host buffer's 255 characters, both ends of "::" a "0".
+    {"Ipv6LongestName", L"[::%" + std::wstring(250, L'z') + L"]", L"0--0s" + std::wstring(250, L'z') + L".ipv6-literal.net"},
     {"Ipv6TextAfterBracket", L"[fe80::1]x", L""},
 };
 
@@ -142,7 +151,7 @@ class UncHostFromUrlHost : public testing::TestWithParam<HostCase> {};
 TEST_P(UncHostFromUrlHost, KeepsSafeNamesMapsIpv6AndRefusesTheRest)
 {
     wchar_t uncHost[zorva::kUncHostCapacity];
-    const bool usable = zorva::UncHostFromUrlHost(GetParam().urlHost, uncHost);
+    const bool usable = zorva::UncHostFromUrlHost(GetParam().urlHost.c_str(), uncHost);
     EXPECT_EQ(usable ? std::wstring(uncHost) : std::wstring(), GetParam().uncHost);
 }
 
