@@ -243,8 +243,7 @@ TEST_F(ReleaseTrust, SignedLibraryVerifiesUnderTheAuthorityWithOrWithoutATimeSta
 {
     for (const wchar_t* release : {L"\\signed", L"\\stamped"}) {
         const Verdict verdict = VerifyFileSignature(kReleaseTest + release + L"\\driver\\ZORVA_KT2HX-x64.dll");
-        EXPECT_EQ(verdict.result, ERROR_SUCCESS) << release;
-        EXPECT_TRUE(verdict.chainEndsAtTheAuthority) << release;
+        EXPECT_TRUE(verdict.result == ERROR_SUCCESS && verdict.chainEndsAtTheAuthority) << release << ": " << verdict.result;
     }
 }
 
