@@ -12,6 +12,18 @@ MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
 FUZZ_SECONDS ?= 60
 
+# Paths and settings reach the commands as data, through the environment, never pasted into
+# a shell line: a value with blanks, quotes, `$` or backticks is taken as it was given
+# ($(value) keeps make from expanding a `$` in it) and runs nothing. The variables
+# themselves are not exported, since make would expand them on the way.
+export ZORVA_BUILD := $(value BUILD)
+export ZORVA_DEMO_LANG := $(value DEMO_LANG)
+export ZORVA_SIGNING_CERT := $(value SIGNING_CERT)
+export ZORVA_SIGNING_PASS_FILE := $(value SIGNING_PASS_FILE)
+export ZORVA_TIMESTAMP_URL := $(value TIMESTAMP_URL)
+export ZORVA_FUZZ_SECONDS := $(value FUZZ_SECONDS)
+unexport BUILD DEMO_LANG SIGNING_CERT SIGNING_PASS_FILE TIMESTAMP_URL FUZZ_SECONDS
+
 .PHONY: all deps configure build test demo bench package fuzz clean
 
 all: build
@@ -20,31 +32,32 @@ deps:
 	@cmake/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	@cmake -S . -B "$$ZORVA_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DCMAKE_BUILD_TYPE=Release >/dev/null
 
 build: configure
-	@cmake --build $(BUILD) -j$(JOBS)
+	@cmake --build "$$ZORVA_BUILD" -j$(JOBS)
 
 test: build
-	@ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	@ctest --test-dir "$$ZORVA_BUILD" --output-on-failure -j$(JOBS)
 
 demo: configure
-	@cmake --build $(BUILD) -j$(JOBS) --target zorva_demo
-	@demo/run-demo.sh $(BUILD) $(DEMO_LANG)
+	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_demo
+	@demo/run-demo.sh "$$ZORVA_BUILD" "$$ZORVA_DEMO_LANG"
 
 bench: configure
-	@cmake --build $(BUILD) -j$(JOBS) --target zorva_bench
-	@bench/run-bench.sh $(BUILD)
+	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_bench
+	@bench/run-bench.sh "$$ZORVA_BUILD"
 
 # The signing settings reach the script through its environment; the password itself only
 # ever as the path of the file that holds it.
 package: build
-	@SIGNING_CERT="$(SIGNING_CERT)" SIGNING_PASS_FILE="$(SIGNING_PASS_FILE)" \
-		TIMESTAMP_URL="$(TIMESTAMP_URL)" package/release/release.sh $(BUILD) $(BUILD)/release
+	@SIGNING_CERT="$$ZORVA_SIGNING_CERT" SIGNING_PASS_FILE="$$ZORVA_SIGNING_PASS_FILE" \
+		TIMESTAMP_URL="$$ZORVA_TIMESTAMP_URL" \
+		package/release/release.sh "$$ZORVA_BUILD" "$$ZORVA_BUILD/release"
 
 fuzz: deps
-	@tests/fuzz/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+	@tests/fuzz/run-fuzz.sh "$$ZORVA_BUILD/fuzz" "$$ZORVA_FUZZ_SECONDS"
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf -- "$$ZORVA_BUILD"

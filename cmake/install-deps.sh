@@ -1,15 +1,18 @@
 #!/bin/sh
 # Installs the Debian packages the build, the Wine test runs, the static analysis and the
-# driver package's signing and its catalog test need, when any is missing. clang 14 with its
-# runtimes and LLVM's tools build the native fuzz targets and report their coverage.
+# driver package's signing, its catalog test, its bill of materials and the release tests
+# need, when any is missing. clang 14 with its runtimes and LLVM's tools build the native fuzz
+# targets and report their coverage. npm may come from another source than Debian's own
+# package; any npm will do.
 set -eu
 packages="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 mingw-w64-x86-64-dev wine64 cmake make googletest osslsigncode gcab openssl clang-tidy
-python3-asn1crypto clang-14 libclang-rt-14-dev llvm-14"
+python3-asn1crypto clang-14 libclang-rt-14-dev llvm-14 python3 python3-jsonschema"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+command -v npm >/dev/null 2>&1 || missing="$missing npm"
 [ -z "$missing" ] && exit 0
 echo "Installing:$missing"
 SUDO=""

@@ -117,7 +117,7 @@ step "The signed release: a vendor signs the package, Windows installs it with i
 vendor=$build/demo/vendor
 rm -rf "$vendor" && mkdir -p "$vendor"
 # A throw-away self-signed code-signing certificate stands for the vendor's.
-head -c 24 /dev/urandom | base64 >"$vendor/pass.txt"
+(umask 077 && head -c 24 /dev/urandom | base64 >"$vendor/pass.txt")
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Zorva Demo Vendor" \
     -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
     -keyout "$vendor/key.pem" -out "$vendor/cert.pem" 2>/dev/null

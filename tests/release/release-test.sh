@@ -1,17 +1,21 @@
 #!/bin/sh
-# release-test.sh setup|signatures|unsigned|bad-inputs SOURCE_DIR BINARY_DIR
+# release-test.sh PART SOURCE_DIR BINARY_DIR
 #
 # setup makes, in BINARY_DIR/release-test/, a throw-away certificate authority (ca.pem,
-# ca.der) and the certificates the cases need, runs package/release/release.sh the way
-# `make package` does into signed/ and without a certificate into unsigned/, and signs a
-# copy of the library with a certificate of another authority into foreign/. The other
-# parts check what it made. Every output of every run goes to logs/, so that the last part
-# can look for the password in all of it.
+# ca.der), a throw-away time-stamp authority (tsa-ca.pem, and tsa.cnf for `openssl ts`) and
+# the certificates the cases need. It runs package/release/release.sh the way `make package`
+# does into signed/, into stamped/ with a time stamp from tsa.py on 127.0.0.1, and without a
+# certificate into unsigned/, and signs a copy of the library with a certificate of another
+# authority into foreign/. The other parts (signatures, time-stamps, unsigned,
+# bill-of-materials, bad-inputs, transaction) check what it made or make releases of their
+# own. Every output of every run goes to logs/, so that bad-inputs can look for the password
+# in all of it.
 set -eu
 
 part=$1
 source_dir=$2
 binary_dir=$3
+here=$(cd "$(dirname "$0")" && pwd)
 release=$source_dir/package/release/release.sh
 build_dll=$binary_dir/package/driver/ZORVA_KT2HX-x64.dll
 t=$binary_dir/release-test
@@ -20,12 +24,17 @@ wrong_password=not-the-password-3Kd8
 dll=ZORVA_KT2HX-x64.dll
 inf=zorva_kt2hx.inf
 cat=zorva_kt2hx.cat
+cab=zorva_kt2hx.cab
+sbom=zorva_kt2hx.cdx.json
 
 failures=0
 pass() { echo "ok: $*"; }
 failed() {
     echo "FAILED: $*"
     failures=$((failures + 1))
+}
+check() { # description condition: passes when the shell condition holds
+    if eval "$2"; then pass "$1"; else failed "$1"; fi
 }
 finish() {
     [ "$failures" -eq 0 ] || {
@@ -63,6 +72,34 @@ keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[time_stamping]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+}
+
+# What `openssl ts -reply` answers with: RFC 3161, SHA-256, the TSA's chain in each reply.
+openssl_tsa_config() {
+    cat <<EOF
+[tsa]
+default_tsa = test_tsa
+[test_tsa]
+serial = $t/tsa-serial
+crypto_device = builtin
+signer_cert = $t/tsa.pem
+certs = $t/tsa-ca.pem
+signer_key = $t/leaf.key
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.99999.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = yes
+tsa_name = yes
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
 EOF
 }
 
@@ -88,6 +125,21 @@ issue() { # p12-name authority extensions start end common-name
     rm -f "$t/$1.csr"
 }
 
+# The time-stamp authority, on a port of its own for this part, stopped when the part ends.
+start_tsa() { # sets tsa_url
+    rm -f "$t/tsa-port.$part"
+    /usr/bin/python3 "$here/tsa.py" "$t/tsa.cnf" "$t/tsa-port.$part" 2>"$t/logs/tsa-$part.err" &
+    tsa_pid=$!
+    trap 'kill "$tsa_pid" 2>/dev/null || true' EXIT
+    tries=0
+    until [ -s "$t/tsa-port.$part" ]; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 100 ] || { failed "the time-stamp authority did not start" && finish; }
+        sleep 0.1
+    done
+    tsa_url=http://127.0.0.1:$(cat "$t/tsa-port.$part")/
+}
+
 # Runs release.sh with the given environment assignments, output to logs/NAME.{out,err};
 # sets $rc.
 run_release() { # name out-dir [VAR=value...]
@@ -98,30 +150,58 @@ run_release() { # name out-dir [VAR=value...]
         "$release" "$binary_dir" "$out" >"$log.out" 2>"$log.err" || rc=$?
 }
 
+# A stand-in for osslsigncode, first on PATH, for what a real signer cannot be made to do:
+# it records its arguments and its environment, and when it is asked to sign the catalog it
+# can first send the run that called it a signal, or wait until a gate file appears.
+make_recorder() {
+    mkdir -p "$t/bin"
+    cat >"$t/bin/osslsigncode" <<EOF
+#!/bin/sh
+{ echo "args: \$*"; env; } >>"\$RECORD"
+case "\$* " in
+    *".cat "*)
+        [ -z "\${SIGNAL_ON_CATALOG:-}" ] || kill -"\$SIGNAL_ON_CATALOG" "\$PPID"
+        while [ -n "\${GATE_ON_CATALOG:-}" ] && [ ! -e "\${GATE_ON_CATALOG:-}" ]; do sleep 0.1; done ;;
+esac
+exec $(command -v osslsigncode) "\$@"
+EOF
+    chmod +x "$t/bin/osslsigncode"
+}
+
 setup() {
     rm -rf "$t"
     mkdir -p "$t/logs" "$t/foreign"
-    echo "$password" >"$t/pass.txt"
-    echo "$wrong_password" >"$t/wrong-pass.txt"
+    (umask 077 && echo "$password" >"$t/pass.txt" && echo "$wrong_password" >"$t/wrong-pass.txt")
     openssl_ca_config >"$t/ca.cnf"
+    openssl_tsa_config >"$t/tsa.cnf"
+    echo 01 >"$t/tsa-serial"
     now=$(date -u +%Y%m%d%H%M%SZ)
     later=$(date -u -d '+30 days' +%Y%m%d%H%M%SZ)
     make_authority authority "Zorva Release Test CA"
     make_authority other-authority "Another Test CA"
+    make_authority tsa-authority "Zorva Test TSA CA"
     openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$t/leaf.key" 2>/dev/null
     cp "$t/authority/cert.pem" "$t/ca.pem"
+    cp "$t/tsa-authority/cert.pem" "$t/tsa-ca.pem"
     openssl x509 -in "$t/ca.pem" -outform DER -out "$t/ca.der"
     issue vendor authority code_signing "$now" "$later" "Zorva Test Vendor"
     issue expired authority code_signing 20200101000000Z 20210101000000Z "Zorva Expired Vendor"
     issue server-only authority server_only "$now" "$later" "Zorva Web Server"
     issue foreign other-authority code_signing "$now" "$later" "Foreign Vendor"
+    issue tsa tsa-authority time_stamping "$now" "$later" "Zorva Test TSA"
+    make_recorder
 
-    run_release signed "$t/signed" SIGNING_CERT="$t/vendor.p12" SIGNING_PASS_FILE="$t/pass.txt"
-    cat "$t/logs/signed.out" "$t/logs/signed.err"
-    [ "$rc" -eq 0 ] || exit 1
-    run_release unsigned "$t/unsigned"
-    cat "$t/logs/unsigned.out" "$t/logs/unsigned.err"
-    [ "$rc" -eq 0 ] || exit 1
+    start_tsa
+    set --
+    for kind in unsigned signed stamped; do
+        case $kind in
+            signed) set -- SIGNING_CERT="$t/vendor.p12" SIGNING_PASS_FILE="$t/pass.txt" ;;
+            stamped) set -- "$@" TIMESTAMP_URL="$tsa_url" ;;
+        esac
+        run_release "$kind" "$t/$kind" "$@"
+        cat "$t/logs/$kind.out" "$t/logs/$kind.err"
+        [ "$rc" -eq 0 ] || exit 1
+    done
     osslsigncode sign -pkcs12 "$t/foreign.p12" -readpass "$t/pass.txt" -h sha256 \
         -in "$build_dll" -out "$t/foreign/$dll" >"$t/logs/foreign.out" 2>&1
 }
@@ -179,7 +259,7 @@ signatures() {
 
     verify ok "the signed DLL verifies against the test authority" -in "$d/$dll"
     verify ok "the catalog verifies against the test authority" -in "$d/$cat"
-    verify ok "the cabinet verifies against the test authority" -in "$t/signed/zorva_kt2hx.cab"
+    verify ok "the cabinet verifies against the test authority" -in "$t/signed/$cab"
     verify ok "the catalog lists the signed DLL" -catalog "$d/$cat" -in "$d/$dll"
     verify_flat_member ok "the catalog lists the INF" "$d/$cat" "$d/$inf"
     verify fails "a DLL with one byte of code changed does not verify" -in "$t/changed-code.dll"
@@ -189,18 +269,48 @@ signatures() {
         "$d/$cat" "$t/changed.inf"
     verify fails "a DLL signed under another authority does not verify" -in "$t/foreign/$dll"
 
-    # The cabinet holds exactly the driver folder, byte for byte, and gcab lists the same.
-    for package in signed unsigned; do
-        rm -rf "$t/expanded"
-        mkdir "$t/expanded"
-        gcab -x -C "$t/expanded" "$t/$package/zorva_kt2hx.cab" >/dev/null
-        if diff -r "$t/$package/driver" "$t/expanded" >/dev/null &&
-            [ "$(gcab -t "$t/$package/zorva_kt2hx.cab")" = "$(LC_ALL=C ls "$t/$package/driver")" ]; then
-            pass "the $package cabinet holds exactly the driver folder, as gcab -t lists"
-        else
-            failed "the $package cabinet differs from the driver folder"
-        fi
+    # The cabinet holds exactly the driver folder and the bill of materials, byte for byte,
+    # and gcab lists the same.
+    for package in signed stamped unsigned; do
+        rm -rf "$t/expanded" "$t/shipped"
+        mkdir "$t/expanded" "$t/shipped"
+        cp "$t/$package/driver"/* "$t/$package/$sbom" "$t/shipped/"
+        gcab -x -C "$t/expanded" "$t/$package/$cab" >/dev/null
+        check "the $package cabinet holds exactly the driver folder and the bill of materials" \
+            'diff -r "$t/shipped" "$t/expanded" >/dev/null &&
+             [ "$(gcab -t "$t/$package/$cab")" = "$(LC_ALL=C ls "$t/shipped")" ]'
     done
+    finish
+}
+
+# What osslsigncode's report says of the time stamp of $2 checked against the TSA authority
+# $1: ok, failed, or none. (osslsigncode 2.9 exits 0 whether the stamp verifies or not.)
+stamp_verdict() {
+    osslsigncode verify -CAfile "$t/ca.pem" -TSA-CAfile "$1" -in "$2" >"$t/logs/stamp-$part.out" 2>&1 || true
+    verdict=$(sed -n 's/^Timestamp Server Signature verification: //p' "$t/logs/stamp-$part.out")
+    echo "${verdict:-none}"
+}
+
+time_stamps() {
+    for f in "driver/$dll" "driver/$cat" "$cab"; do
+        check "the stamped $f carries a time stamp that verifies against the TSA's authority" \
+            '[ "$(stamp_verdict "$t/tsa-ca.pem" "$t/stamped/$f")" = ok ]'
+        check "its time stamp does not verify against another authority" \
+            '[ "$(stamp_verdict "$t/ca.pem" "$t/stamped/$f")" = failed ]'
+        check "$f signed without TIMESTAMP_URL carries no time stamp" \
+            '[ "$(stamp_verdict "$t/tsa-ca.pem" "$t/signed/$f")" = none ]'
+        verify ok "the stamped $f's own signature verifies against the test authority" -in "$t/stamped/$f"
+    done
+    # RFC 3161 (Microsoft's attribute for it): a TSTInfo over the SHA-256 of the signature,
+    # under the test TSA's policy.
+    osslsigncode extract-signature -in "$t/stamped/driver/$dll" -out "$t/stamp.der" >/dev/null
+    openssl asn1parse -inform DER -in "$t/stamp.der" >"$t/logs/stamp-asn1.out"
+    tst_info=$(grep -A2 ':id-smime-ct-TSTInfo$' "$t/logs/stamp-asn1.out" | awk -F: '/OCTET STRING/ { print $1 + 0; exit }')
+    openssl asn1parse -inform DER -in "$t/stamp.der" -strparse "${tst_info:-0}" >"$t/logs/tst-info.out" 2>&1 || true
+    check "the library's time stamp is Microsoft's RFC 3161 attribute" \
+        'grep -q ":1\.3\.6\.1\.4\.1\.311\.3\.3\.1$" "$t/logs/stamp-asn1.out"'
+    check "its TSTInfo names the test TSA's policy and a SHA-256 message imprint" \
+        '[ "$(sed -n "s/.*prim: OBJECT *://p" "$t/logs/tst-info.out" | head -n 2 | tr "\n" " ")" = "1.3.6.1.4.1.99999.1 sha256 " ]'
     finish
 }
 
@@ -215,11 +325,12 @@ unsigned() {
         failed "the unsigned package"
     fi
     verify fails "the unsigned DLL carries no signature" -in "$u/driver/$dll"
-    # The hash lines of two runs from the same build: the same bytes, cabinet included.
+    # The hash lines of two runs from the same build: the same bytes, cabinet and bill of
+    # materials included.
     run_release unsigned-again "$t/unsigned-again"
     if [ "$rc" -eq 0 ] && [ "$(grep '  ' "$t/logs/unsigned.out")" = "$(grep '  ' "$t/logs/unsigned-again.out")" ] &&
-        [ "$(grep -c '  ' "$t/logs/unsigned.out")" -eq 3 ]; then
-        pass "two unsigned runs print the same SHA-256 for each of the three files"
+        [ "$(grep -c '  ' "$t/logs/unsigned.out")" -eq 4 ]; then
+        pass "two unsigned runs print the same SHA-256 for each of the four files"
     else
         failed "two unsigned runs differ"
     fi
@@ -227,51 +338,94 @@ unsigned() {
 }
 
 # ---------------------------------------------------------------------------------------
-# Bad input: each case starts from a copy of the signed release and must end non-zero with
-# a one-line error naming the cause, that release untouched and nothing else left behind.
+# The bill of materials, checked against facts gathered here without the generator's code:
+# the linker map read with awk, the packages and versions from dpkg, the shipped files.
 
-snapshot() {
-    (cd "$1" && find . | LC_ALL=C sort && find . -type f -exec sha256sum {} + | LC_ALL=C sort)
+# The map's runtime parts: the archives the linker took members from and the objects it
+# loaded, outside the build (absolute paths), as "part PATH"; and as "edge FROM TO" each
+# part whose member's reference pulled in a member of another.
+map_facts() {
+    awk '
+        /^Archive member included/ { on = 1; next }
+        /^(Discarded input sections|Memory Configuration)$/ { on = 0 }
+        on && /^[^ ]/ { member = $1; sub(/\(.*/, "", member); print "part", member
+                        if (NF > 1) { by = $2; sub(/\(.*/, "", by); print "edge", by, member; member = "" }
+                        next }
+        on && /^ +[^ (]/ && member != "" { by = $1; sub(/\(.*/, "", by); print "edge", by, member; member = "" }
+        /^LOAD \/.*\.o$/ { print "part", $2 }
+    ' "$1" | while read -r kind a b; do
+        case $kind:$a:${b:-/} in
+            part:/*) echo "part $(realpath "$a")" ;;
+            edge:/*:/*) [ "$(realpath "$a")" = "$(realpath "$b")" ] || echo "edge $(realpath "$a") $(realpath "$b")" ;;
+        esac
+    done | LC_ALL=C sort -u
 }
 
-# A stand-in for osslsigncode, first on PATH: records its arguments and its environment,
-# drops the time-stamp server (there is no network here), can stop the run that called it
-# while it signs the catalog, and runs the real program.
-make_recorder() {
-    mkdir -p "$t/bin"
-    cat >"$t/bin/osslsigncode" <<EOF
-#!/bin/sh
-{ echo "args: \$*"; env; } >>"\$RECORD"
-case "\$* " in
-    *".cat "*) [ -z "\${INTERRUPT_ON_CATALOG:-}" ] || kill -TERM "\$PPID" ;;
-esac
-skip=
-for a in "\$@"; do
-    shift
-    if [ -n "\$skip" ]; then skip=; continue; fi
-    if [ "\$a" = -ts ]; then skip=1; continue; fi
-    set -- "\$@" "\$a"
-done
-exec $(command -v osslsigncode) "\$@"
-EOF
-    chmod +x "$t/bin/osslsigncode"
+bill_of_materials() {
+    schema=$binary_dir/cyclonedx/node_modules/@cyclonedx/cyclonedx-library/res/schema
+    map=$binary_dir/ZORVA_KT2HX-x64.map
+    epoch=$(git -C "$source_dir" log -1 --format=%ct)
+    {
+        echo "timestamp $(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%SZ)"
+        map_facts "$map" | while read -r kind a b; do
+            if [ "$kind" = part ]; then
+                package=$(dpkg-query -S "$a" | cut -d: -f1)
+                echo "part $a $package $(dpkg-query -W -f='${Version}' "$package")"
+            else
+                echo "$kind $a $b"
+            fi
+        done
+        # The licences Debian's copyright files state for what the link takes from them, as
+        # regular expressions: GCC's runtime exception; mingw-w64's runtime (ZPL and public
+        # domain first) under no GPL, which covers only its tools and headers.
+        printf "%s\n" "licence gcc-mingw-w64-x86-64-posix GPL-3\.0-or-later WITH GCC-exception-3\.1"
+        printf "%s\n" "licence mingw-w64-x86-64-dev (?!.*GPL)ZPL-2\.1 AND LicenseRef-Debian-public-domain AND .*"
+    } >"$t/sbom-facts"
+    check "the map names the parts of the runtime known to be linked today" '(
+        for p in dllcrt2.o libmingw32.a libmingwex.a libmsvcrt.a libgcc.a libssp.a; do
+            grep -q "^part .*/$p " "$t/sbom-facts" || exit 1
+        done)'
+    for kind in unsigned signed stamped; do
+        for f in "$t/$kind/driver"/*; do
+            echo "file ${f##*/} $f"
+        done >"$t/sbom-files"
+        /usr/bin/python3 "$here/check-sbom.py" "$schema" "$t/$kind/$sbom" \
+            "$t/sbom-facts" "$t/sbom-files" || failures=$((failures + 1))
+    done
+    check "a new signature gives a new serial number" \
+        '[ "$(grep serialNumber "$t/signed/$sbom")" != "$(grep serialNumber "$t/stamped/$sbom")" ]'
+    finish
+}
+
+# ---------------------------------------------------------------------------------------
+# Runs that fail or are stopped: each starts from a copy of the signed release, its store
+# of releases included, and must end non-zero with one line naming the cause, that
+# release untouched byte for byte and nothing else left behind.
+
+# Every name (with its link target) and the SHA-256 of every file below folder $1.
+snapshot() {
+    (cd "$1" && find . -printf '%p %l\n' | LC_ALL=C sort && find . -type f -exec sha256sum {} + | LC_ALL=C sort)
+}
+
+copy_release() { # case-name: makes $case_dir holding a copy of the signed release
+    case_dir=$t/cases/$1
+    rm -rf "$case_dir"
+    mkdir -p "$case_dir"
+    cp -a "$t/signed" "$t/.signed.releases" "$case_dir/"
 }
 
 bad_case() { # name expected-error-pattern VAR=value...
     name=$1 pattern=$2
     shift 2
-    out=$t/bad/$name
-    rm -rf "$out"
-    mkdir -p "$t/bad"
-    cp -a "$t/signed" "$out"
-    before=$(snapshot "$out")
-    run_release "bad-$name" "$out" "$@"
+    copy_release "$name"
+    before=$(snapshot "$case_dir")
+    run_release "bad-$name" "$case_dir/signed" "$@"
     err=$t/logs/bad-$name.err
     if [ "$rc" -eq 0 ]; then
         failed "$name: the run succeeded"
     elif [ "$(wc -l <"$err")" -ne 1 ] || ! grep -Eq "^release: .*$pattern" "$err"; then
         failed "$name: expected one line naming '$pattern', got: $(cat "$err")"
-    elif [ "$(snapshot "$out")" != "$before" ]; then
+    elif [ "$(snapshot "$case_dir")" != "$before" ]; then
         failed "$name: the previous release was changed or something was left behind"
     else
         pass "$name: $(cat "$err")"
@@ -280,8 +434,7 @@ bad_case() { # name expected-error-pattern VAR=value...
 
 bad_inputs() {
     head -c 2000 /dev/urandom >"$t/garbage.p12"
-    rm -f "$t"/logs/recorder*.log
-    make_recorder
+    start_tsa
     vendor="SIGNING_CERT=$t/vendor.p12"
     pass_file="SIGNING_PASS_FILE=$t/pass.txt"
     bad_case missing-certificate "$t/absent.p12: no such readable file" \
@@ -295,22 +448,15 @@ bad_inputs() {
         SIGNING_CERT="$t/server-only.p12" "$pass_file"
     bad_case unreachable-time-stamp-server "no time stamp from http://127.0.0.1:9/" \
         "$vendor" "$pass_file" TIMESTAMP_URL=http://127.0.0.1:9/
-    bad_case interrupted-while-signing-the-catalog "stopped" "$vendor" "$pass_file" \
-        PATH="$t/bin:$PATH" RECORD="$t/logs/recorder-interrupted.log" INTERRUPT_ON_CATALOG=1
+    bad_case time-stamp-server-answering-garbage "no time stamp from ${tsa_url}garbage" \
+        "$vendor" "$pass_file" TIMESTAMP_URL="${tsa_url}garbage"
+    bad_case time-stamp-server-answering-http-500 "no time stamp from ${tsa_url}error" \
+        "$vendor" "$pass_file" TIMESTAMP_URL="${tsa_url}error"
+    bad_case silent-time-stamp-server "no time stamp from ${tsa_url}silent within 3 s" \
+        "$vendor" "$pass_file" TIMESTAMP_URL="${tsa_url}silent" TIMESTAMP_TIMEOUT=3
 
-    # Every signature is asked for a time stamp from the server given.
-    url=http://timestamp.example.invalid/rfc3161
-    run_release time-stamped "$t/time-stamped" "$vendor" "$pass_file" TIMESTAMP_URL=$url \
-        PATH="$t/bin:$PATH" RECORD="$t/logs/recorder.log"
-    signed_with_ts=$(grep -c "^args: sign .*-ts $url .*-out $t/time-stamped/" "$t/logs/recorder.log" || true)
-    if [ "$rc" -eq 0 ] && [ "$signed_with_ts" -eq 3 ] &&
-        [ "$(grep -c '^args: sign' "$t/logs/recorder.log")" -eq 3 ]; then
-        pass "TIMESTAMP_URL reaches osslsigncode as -ts in each of the three signatures"
-    else
-        failed "TIMESTAMP_URL: $signed_with_ts of 3 signatures asked for a time stamp (exit $rc)"
-    fi
-
-    # The password, right or wrong, is in no output, no argument list, no environment.
+    # The password, right or wrong, is in no output, no argument list, no environment (the
+    # stand-in records both while the transaction part runs; this part runs after it).
     if grep -rlF -e "$password" -e "$wrong_password" "$t/logs"; then
         failed "a password appears in the files above"
     elif [ "$(ls "$t/logs" | wc -l)" -lt 10 ]; then
@@ -321,11 +467,117 @@ bad_inputs() {
     finish
 }
 
+# ---------------------------------------------------------------------------------------
+# The release as a transaction: stopped runs, runs at once, paths that are data.
+
+recorded() { # VAR=value... for a run through the stand-in, recording into logs/recorder-NAME.log
+    echo PATH="$t/bin:$PATH" RECORD="$t/logs/recorder-$1.log"
+}
+
+transaction() {
+    vendor="SIGNING_CERT=$t/vendor.p12"
+    pass_file="SIGNING_PASS_FILE=$t/pass.txt"
+    for signal in HUP INT QUIT PIPE TERM; do
+        bad_case "stopped-by-$signal" "stopped by SIG$signal" "$vendor" "$pass_file" \
+            PATH="$t/bin:$PATH" RECORD="$t/logs/recorder-$signal.log" SIGNAL_ON_CATALOG=$signal
+    done
+
+    # A run killed outright leaves its folder in the store, outside the release; the next
+    # run removes it.
+    copy_release killed
+    before=$(snapshot "$case_dir/signed/")
+    run_release killed "$case_dir/signed" "$vendor" "$pass_file" \
+        PATH="$t/bin:$PATH" RECORD="$t/logs/recorder-killed.log" SIGNAL_ON_CATALOG=KILL
+    check "a run killed outright leaves the previous release as it was" \
+        '[ "$rc" -ne 0 ] && [ "$(snapshot "$case_dir/signed/")" = "$before" ]'
+    # (its signer, still running, holds the lock until it ends)
+    flock "$case_dir/.signed.releases/lock" true
+    run_release after-killed "$case_dir/signed" "$vendor" "$pass_file"
+    check "the next run leaves only the lock and its own release in the store" \
+        '[ "$rc" -eq 0 ] && [ "$(ls -A "$case_dir/.signed.releases" | wc -l)" -eq 2 ]'
+
+    # Two runs at once: the second fails at once, while the first still signs, and the first
+    # then puts a whole release in place of the previous one, not inside it.
+    copy_release two-runs
+    before=$(snapshot "$case_dir/signed/")
+    (
+        run_release first-of-two "$case_dir/signed" "$vendor" "$pass_file" PATH="$t/bin:$PATH" \
+            RECORD="$t/logs/recorder-first.log" GATE_ON_CATALOG="$case_dir/gate"
+        exit "$rc"
+    ) &
+    first=$!
+    tries=0
+    until grep -qs '^args: sign.*\.cat ' "$t/logs/recorder-first.log" || [ "$tries" -gt 300 ]; do
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+    run_release second-of-two "$case_dir/signed" "$vendor" "$pass_file"
+    check "a second run at once fails with one line, the release untouched" \
+        '[ "$rc" -ne 0 ] && [ "$(snapshot "$case_dir/signed/")" = "$before" ] &&
+         [ "$(cat "$t/logs/second-of-two.err")" = "release: another run is making a release in $case_dir/signed: try again when it has ended" ]'
+    # Meanwhile the release is looked at as often as the shell can: it must always be whole.
+    (while kill -0 "$first" 2>/dev/null; do
+        [ -f "$case_dir/signed/$cab" ] && [ -f "$case_dir/signed/driver/$dll" ] || echo gap
+    done) >"$t/logs/watch-two-runs" &
+    watcher=$!
+    touch "$case_dir/gate"
+    rc=0
+    wait "$first" || rc=$?
+    wait "$watcher"
+    check "a reader sees a whole release at every instant of the switch" '[ ! -s "$t/logs/watch-two-runs" ]'
+    check "the first run then replaces the previous release whole, nothing nested" \
+        '[ "$rc" -eq 0 ] && [ "$(find "$case_dir/signed/" -name driver | wc -l)" -eq 1 ] &&
+         [ "$(snapshot "$case_dir/signed/")" != "$before" ] &&
+         osslsigncode verify -CAfile "$t/ca.pem" -in "$case_dir/signed/$cab" >/dev/null 2>&1'
+
+    # A release folder made before releases were links becomes one.
+    copy_release earlier-folder
+    rm "$case_dir/signed"
+    cp -a "$t/signed/" "$case_dir/signed"
+    run_release earlier-folder "$case_dir/signed" "$vendor" "$pass_file"
+    check "a release folder made before releases were links gives way to the link" \
+        '[ "$rc" -eq 0 ] && [ -L "$case_dir/signed" ] && [ "$(ls -A "$case_dir/.signed.releases" | wc -l)" -eq 2 ] &&
+         osslsigncode verify -CAfile "$t/ca.pem" -in "$case_dir/signed/$cab" >/dev/null 2>&1'
+
+    # A password file that group or others can read: a warning line, and the release.
+    copy_release readable-password
+    cp -p "$t/pass.txt" "$t/readable-pass.txt"
+    chmod 640 "$t/readable-pass.txt"
+    run_release readable-password "$case_dir/signed" "$vendor" SIGNING_PASS_FILE="$t/readable-pass.txt"
+    check "a password file group can read gets one warning line, and the release is made" \
+        '[ "$rc" -eq 0 ] && [ "$(cat "$t/logs/readable-password.err")" = "release: warning: password file $t/readable-pass.txt can be read by group or others (mode 640): chmod 600 it" ]'
+
+    # make package with a build folder, a certificate and a password file whose paths hold
+    # blanks, quotes, `$` and backticks: they reach the script as they are and run nothing.
+    # A stand-in for cmake stands for the build, which is done.
+    odd="$t/odd/it's \"odd\" \$HOME \`touch \"$t/odd/M\"\`"
+    rm -rf "$t/odd"
+    mkdir -p "$odd/build x/package/driver" "$t/odd/bin"
+    cp "$build_dll" "$binary_dir/package/driver/$inf" "$odd/build x/package/driver/"
+    cp "$binary_dir/ZORVA_KT2HX-x64.map" "$odd/build x/"
+    cp -p "$t/vendor.p12" "$t/pass.txt" "$odd/"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$t/logs/cmake-arguments" >"$t/odd/bin/cmake"
+    chmod +x "$t/odd/bin/cmake"
+    rm -f "$t/logs/cmake-arguments"
+    rc=0
+    (cd "$t/odd" && PATH="$t/odd/bin:$PATH" make -s -C "$source_dir" package BUILD="$odd/build x" \
+        SIGNING_CERT="$odd/vendor.p12" SIGNING_PASS_FILE="$odd/pass.txt") \
+        >"$t/logs/odd-paths.out" 2>&1 || rc=$?
+    check "make package takes paths with blanks, quotes, \$ and backticks as data" \
+        '[ "$rc" -eq 0 ] && [ ! -e "$t/odd/M" ] &&
+         grep -qxF "$odd/build x" "$t/logs/cmake-arguments" &&
+         osslsigncode verify -CAfile "$t/ca.pem" -in "$odd/build x/release/driver/$dll" >/dev/null 2>&1'
+    finish
+}
+
 case $part in
     setup) setup ;;
     signatures) signatures ;;
+    time-stamps) time_stamps ;;
     unsigned) unsigned ;;
+    bill-of-materials) bill_of_materials ;;
     bad-inputs) bad_inputs ;;
+    transaction) transaction ;;
     *)
         echo "release-test.sh: unknown part $part" >&2
         exit 2
