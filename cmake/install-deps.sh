@@ -1,9 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages the build, the Wine test runs, the static analysis and the
-# driver package's signing need, when any is missing.
+# driver package's signing need, when any is missing. The ARM64 build's compiler is clang-19
+# with lld; its CRT and runtimes come from Debian's source packages (cmake/aarch64-sysroot.sh,
+# which needs dpkg-source), its Wine from arm64 packages unpacked by cmake/arm64-root.sh.
 set -eu
 packages="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-mingw-w64-x86-64-dev wine64 cmake make googletest osslsigncode gcab openssl clang-tidy"
+mingw-w64-x86-64-dev wine64 cmake make googletest osslsigncode gcab openssl clang-tidy
+clang-19 lld-19 llvm-19 dpkg-dev xz-utils"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -15,7 +15,13 @@ namespace {
 
 [[noreturn]] void FastFail(unsigned int code) noexcept
 {
+#if defined(__aarch64__)
+    // ARM64 raises it with the code in x0 and the break number Windows reserves for it.
+    register uintptr_t x0 __asm__("x0") = code;
+    __asm__ volatile("brk #0xF003" : : "r"(x0));
+#else
     __asm__ volatile("int $0x29" : : "c"(code));
+#endif
     __builtin_unreachable();
 }
 
