@@ -4,7 +4,8 @@
 #       Makes the arm64 root once, in a cache outside the build tree, and prints its path.
 #   arm64-root.sh run ROOT BINDDIR... -- COMMAND [ARG...]
 #       Runs COMMAND (a path inside the root) in ROOT, entered in a private mount namespace
-#       with /proc, /dev, /tmp and each BINDDIR at its own path. An arm64 program runs as
+#       with /proc, /dev, /tmp and each BINDDIR at its own path, in the current folder
+#       (which a BINDDIR holds). An arm64 program runs as
 #       `/usr/lib/wine/wine64-preloader PROGRAM`, the shim that starts it under qemu.
 # Nothing system-wide changes: the packages are fetched with `apt-get download` under a
 # private APT configuration and unpacked with dpkg-deb (the host's dpkg gets no foreign
@@ -40,7 +41,7 @@ run)
             mkdir -p "$root$dir"
             mount --bind "$dir" "$root$dir"
         done
-        exec chroot "$root" "$@"' sh "$root" "$binds" "$@"
+        exec chroot "$root" /bin/sh -c "cd \"\$0\" && exec \"\$@\"" "$PWD" "$@"' sh "$root" "$binds" "$@"
     ;;
 setup) ;;
 *)
@@ -110,7 +111,7 @@ fetch amd64 $amd64_packages
 
 # Of qemu's emulators only the one for 64-bit ARM, and none of its binfmt definitions.
 find "$root/usr/bin" -name 'qemu-*-static' ! -name qemu-aarch64-static -delete
-rm -rf "$root/usr/lib/binfmt.d" "$root/usr/share"
+rm -rf "$root/usr/lib/binfmt.d" "$root/usr/share/doc" "$root/usr/share/man"
 # Debian 12's arm64 packages keep their libraries under /usr (merged /usr) only in part.
 for dir in bin lib sbin; do
     [ -e "$root/$dir" ] || ln -s "usr/$dir" "$root/$dir"

@@ -34,7 +34,9 @@ uintptr_t __stack_chk_guard = 0x00002B992DDFA232;
 
 [[noreturn]] void __stack_chk_fail() noexcept { FastFail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE); }
 
-[[noreturn]] void __chk_fail() noexcept { FastFail(FAST_FAIL_RANGE_CHECK_FAILURE); }
+// Declared as mingw-w64's headers declare it (no noexcept; GNU noreturn): clang holds the
+// definition to the declaration.
+__attribute__((noreturn)) void __chk_fail() { FastFail(FAST_FAIL_RANGE_CHECK_FAILURE); }
 
 }
 
