@@ -1,5 +1,7 @@
-# Short commands for the cross-built DLL and its Wine test suite.
-#   make test   install what is missing, build, run the whole suite under Wine
+# Short commands for the cross-built DLL and its Wine test suite, for x64 (in $(BUILD)) and
+# for ARM64 (in $(BUILD)/arm64, with a toolchain and an arm64 Wine that the first configure
+# makes from Debian's packages and caches outside the tree).
+#   make test   install what is missing, build, run the whole suite under Wine, x64 then ARM64
 #   make demo   install what is missing, build, run the whole lifecycle once
 #               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default)
 #   make package  install what is missing, build, make the driver package in
@@ -34,12 +36,21 @@ deps:
 configure: deps
 	@cmake -S . -B "$$ZORVA_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B "$$ZORVA_BUILD/arm64" -DCMAKE_TOOLCHAIN_FILE=cmake/clang-aarch64-w64-mingw32.cmake \
+		-DCMAKE_BUILD_TYPE=Release \
+		-DZORVA_X64_DLL="$$(realpath -m -- "$$ZORVA_BUILD")/ZORVA_KT2HX-x64.dll" >/dev/null
 
+# The ARM64 package holds the x64 library too: x64 first.
 build: configure
 	@cmake --build "$$ZORVA_BUILD" -j$(JOBS)
+	@cmake --build "$$ZORVA_BUILD/arm64" -j$(JOBS)
 
+# Both suites run, whichever fails.
 test: build
-	@ctest --test-dir "$$ZORVA_BUILD" --output-on-failure -j$(JOBS)
+	@status=0; \
+	ctest --test-dir "$$ZORVA_BUILD" --output-on-failure -j$(JOBS) || status=1; \
+	ctest --test-dir "$$ZORVA_BUILD/arm64" --output-on-failure -j$(JOBS) || status=1; \
+	exit $$status
 
 demo: configure
 	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_demo

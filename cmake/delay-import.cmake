@@ -1,8 +1,13 @@
-# Delay-import libraries, made with binutils' dlltool from the few functions the library
-# takes from each system DLL. A DLL linked against one is loaded only when one of those
-# functions is first called; until then it costs the process nothing.
+# Delay-import libraries, made with dlltool from the few functions the library takes from
+# each system DLL. A DLL linked against one is loaded only when one of those functions is
+# first called; until then it costs the process nothing. binutils' dlltool writes a
+# delay-import library for GNU ld; llvm-dlltool writes a plain import library, and lld makes
+# the delay-load thunks itself for a DLL named with -delayload (the ARM64 build).
 
-find_program(ZORVA_DLLTOOL ${ZORVA_MINGW_PREFIX}-dlltool REQUIRED)
+if(NOT ZORVA_DLLTOOL)
+    set(ZORVA_DLLTOOL ${ZORVA_MINGW_PREFIX}-dlltool)
+endif()
+find_program(ZORVA_DLLTOOL_PATH ${ZORVA_DLLTOOL} REQUIRED)
 
 # zorva_delay_imports(<target> <table>): links <target> against a delay-import library for
 # each DLL the ZORVA_DELAYED_CALL rows of the table of platform calls name, offering exactly
@@ -35,8 +40,14 @@ function(zorva_delay_import target dll)
     file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY ${dll}.dll\nEXPORTS\n    ${exports}\n")
     # dlltool names the library's internal symbols after the output path: a relative one
     # keeps the build directory out of them.
+    if(ZORVA_ARCH STREQUAL "arm64")
+        set(dlltool_args -m arm64 -d delay-${dll}.def -l libdelay-${dll}.a)
+        target_link_options(${target} PRIVATE -Wl,-delayload=${dll}.dll)
+    else()
+        set(dlltool_args --input-def delay-${dll}.def --output-delaylib libdelay-${dll}.a)
+    endif()
     add_custom_command(OUTPUT ${lib}
-        COMMAND ${ZORVA_DLLTOOL} --input-def delay-${dll}.def --output-delaylib libdelay-${dll}.a
+        COMMAND ${ZORVA_DLLTOOL_PATH} ${dlltool_args}
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
         DEPENDS ${def}
         COMMENT "Delay-import library of ${dll}.dll")

@@ -14,14 +14,32 @@ shift 2
 WINEDEBUG=-all
 WINEDLLOVERRIDES='mscoree,mshtml='
 export WINEDEBUG WINEDLLOVERRIDES
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+# With ZORVA_ARM64_ROOT set, Wine for ARM64 in that root (cmake/arm64-root.sh), which sees
+# the host's folders ZORVA_ARM64_BINDS (blank-separated) at their own paths.
+here=$(dirname "$0")
+wine() {
+    if [ -n "${ZORVA_ARM64_ROOT:-}" ]; then
+        # shellcheck disable=SC2086
+        "$here/arm64-root.sh" run "$ZORVA_ARM64_ROOT" $ZORVA_ARM64_BINDS -- \
+            /usr/lib/wine/wine64-preloader /usr/lib/wine/wine64 "$@"
+    else
+        /usr/lib/wine/wine64 "$@"
+    fi
+}
+wineserver() {
+    if [ -n "${ZORVA_ARM64_ROOT:-}" ]; then
+        # shellcheck disable=SC2086
+        "$here/arm64-root.sh" run "$ZORVA_ARM64_ROOT" $ZORVA_ARM64_BINDS -- /usr/lib/wine/wineserver "$@"
+    else
+        /usr/lib/wine/wineserver "$@"
+    fi
+}
 
 case "$action" in
 cleanup)
     if [ -d "$prefix" ]; then
-        WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
-        WINEPREFIX=$prefix "$wineserver" -w 2>/dev/null || true
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+        WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
     fi
     exit 0
     ;;
@@ -37,23 +55,23 @@ if [ ! -f "$pristine/.complete" ]; then
     rm -rf "$pristine"
     mkdir -p "$pristine"
     echo "Creating a Wine prefix (once per build tree)"
-    WINEPREFIX=$pristine "$wine" wineboot -i >/dev/null 2>&1 </dev/null
-    WINEPREFIX=$pristine "$wineserver" -w
+    WINEPREFIX=$pristine wine wineboot -i >/dev/null 2>&1 </dev/null
+    WINEPREFIX=$pristine wineserver -w
     # No display exists here: the null graphics driver keeps every process headless. The
     # debugger hook would let a crash exit 0 now and then; without it a crash reports
     # its exception code to the parent.
-    WINEPREFIX=$pristine "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+    WINEPREFIX=$pristine wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
         >/dev/null 2>&1 </dev/null
-    WINEPREFIX=$pristine "$wine" reg delete \
+    WINEPREFIX=$pristine wine reg delete \
         'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
         >/dev/null 2>&1 </dev/null || true
-    WINEPREFIX=$pristine "$wineserver" -k 2>/dev/null || true
-    WINEPREFIX=$pristine "$wineserver" -w
+    WINEPREFIX=$pristine wineserver -k 2>/dev/null || true
+    WINEPREFIX=$pristine wineserver -w
     touch "$pristine/.complete"
 fi
 
-WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
-WINEPREFIX=$prefix "$wineserver" -w 2>/dev/null || true
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
 rm -rf "$prefix"
 cp -a "$pristine" "$prefix"
 rm -f "$prefix/.complete"
@@ -86,13 +104,17 @@ done
 
 # Wine's first process starts services that inherit its standard handles; CTest would wait
 # for them to close. Start the server and those services here, detached from our output.
-"$wineserver" -p >/dev/null 2>&1 </dev/null
-"$wine" cmd /c exit >/dev/null 2>&1 </dev/null
+wineserver -p >/dev/null 2>&1 </dev/null
+wine cmd /c exit >/dev/null 2>&1 </dev/null
 for reg in $regs; do
     # Drive Z: is the Unix root in every new prefix.
-    "$wine" regedit /S "Z:$(printf %s "$reg" | tr / '\\')" >/dev/null 2>&1 </dev/null
+    wine regedit /S "Z:$(printf %s "$reg" | tr / '\\')" >/dev/null 2>&1 </dev/null
 done
 if [ -n "$idle" ]; then
-    nohup "$wine" "$idle" >/dev/null 2>&1 </dev/null &
+    # In a subshell that ignores hangups and holds none of our output open, as nohup would.
+    (
+        trap '' HUP
+        wine "$idle"
+    ) >/dev/null 2>&1 </dev/null &
 fi
 echo "Wine prefix ready: $prefix"

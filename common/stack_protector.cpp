@@ -22,7 +22,13 @@ namespace {
     if (!IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE)) {
         static_cast<void>(TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN));
     }
+#if defined(__aarch64__)
+    // ARM64 raises it with the code in x0 and the break number Windows reserves for it.
+    register uintptr_t x0 __asm__("x0") = code;
+    __asm__ volatile("brk #0xF003" : : "r"(x0));
+#else
     __asm__ volatile("int $0x29" : : "c"(code));
+#endif
     __builtin_unreachable();
 }
 
@@ -35,7 +41,9 @@ uintptr_t __stack_chk_guard = 0x00002B992DDFA232;
 
 [[noreturn]] void __stack_chk_fail() noexcept { FastFail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE); }
 
-[[noreturn]] void __chk_fail() noexcept { FastFail(FAST_FAIL_RANGE_CHECK_FAILURE); }
+// Declared as mingw-w64's headers declare it (no noexcept; GNU noreturn): clang holds the
+// definition to the declaration.
+__attribute__((noreturn)) void __chk_fail() { FastFail(FAST_FAIL_RANGE_CHECK_FAILURE); }
 
 }
 

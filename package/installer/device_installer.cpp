@@ -301,8 +301,9 @@ std::wstring StringField(INFCONTEXT& line, DWORD field)
     return SetupGetStringFieldW(&line, field, text, LINE_LEN, nullptr) ? text : L"";
 }
 
-// Checks that every source file the package lists lies next to its INF (or in the
-// subdirectory the listing names). Wine's SetupAPI retries a source file that is missing
+// Checks that every source file the package lists for this architecture (the undecorated
+// section and this platform's own) lies next to its INF (or in the subdirectory the listing
+// names). Wine's SetupAPI retries a source file that is missing
 // for ever instead of failing the copy, so a package with a missing file would hang the
 // installation rather than fail it.
 void CheckPackageFiles(const std::wstring& infPath)
@@ -310,7 +311,12 @@ void CheckPackageFiles(const std::wstring& infPath)
     const std::wstring directory = infPath.substr(0, infPath.find_last_of(L'\\') + 1);
     const InfFile inf(infPath);
     std::wstring files;
-    for (const wchar_t* section : {L"SourceDisksFiles", L"SourceDisksFiles.amd64"}) {
+#if defined(__aarch64__)
+    constexpr wchar_t kPlatformFiles[] = L"SourceDisksFiles.arm64";
+#else
+    constexpr wchar_t kPlatformFiles[] = L"SourceDisksFiles.amd64";
+#endif
+    for (const wchar_t* section : {L"SourceDisksFiles", kPlatformFiles}) {
         INFCONTEXT line = {};
         for (BOOL more = SetupFindFirstLineW(inf.get(), section, nullptr, &line); more;
              more = SetupFindNextLine(&line, &line)) {

@@ -42,7 +42,7 @@ const std::wstring kSignedPackageInf = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
 // The library as a package ships it, next to its INF.
 std::wstring PackagedDll(const std::wstring& inf = kPackageInf)
 {
-    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\ZORVA_KT2HX-x64.dll";
+    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\" ZORVA_DLL_NAME;
 }
 
 struct InstallerRun {

@@ -61,7 +61,10 @@ struct Hook {
     {
         const Slot& slot = g_slot<Function>;
         const Row& row = Rows()[slot.row];
-        const auto real = reinterpret_cast<R (*)(A...)>(slot.replacement != nullptr ? slot.replacement : slot.real);
+        // The slot keeps addresses as const void*, from which clang (unlike GCC) casts to a
+        // function pointer only through void*.
+        const auto real =
+            reinterpret_cast<R (*)(A...)>(const_cast<void*>(slot.replacement != nullptr ? slot.replacement : slot.real));
         State* state = g_active.load();
         if (state == nullptr || Inside()) {
             return real(args...);

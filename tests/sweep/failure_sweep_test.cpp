@@ -175,10 +175,14 @@ bool Performed(const std::vector<PlatformCall>& calls, const std::string& functi
 // Each key and value of `actual` stands as it is in one of the `allowed` trees.
 void ExpectOnlyAllowedContent(const RegTree& actual, const std::vector<const RegTree*>& allowed)
 {
-    for (const auto& [key, values] : actual) {
+    // Named members rather than structured bindings, which C++17 lambdas cannot capture.
+    for (const auto& keyValues : actual) {
+        const std::wstring& key = keyValues.first;
         const auto holds = [&](const RegTree* tree) { return tree->count(key) != 0; };
         EXPECT_TRUE(std::any_of(allowed.begin(), allowed.end(), holds)) << "unexpected key " << Narrow(key);
-        for (const auto& [name, value] : values) {
+        for (const auto& namedValue : keyValues.second) {
+            const auto& name = namedValue.first;
+            const auto& value = namedValue.second;
             const auto holdsValue = [&](const RegTree* tree) {
                 const auto found = tree->find(key);
                 return found != tree->end() && found->second.count(name) != 0 && found->second.at(name) == value;
