@@ -1,8 +1,8 @@
 #!/bin/sh
 # release.sh BUILD_DIR OUT_DIR
 #
-# Makes the driver package from a build tree: OUT_DIR/driver/ (the INF, the library under
-# its shipped name and, when signed, the catalog), the bill of materials
+# Makes the driver package from the build trees: OUT_DIR/driver/ (the INF, the library of
+# each architecture and, when signed, the catalog of them all), the bill of materials
 # OUT_DIR/zorva_kt2hx.cdx.json (CycloneDX 1.6), and the cabinet OUT_DIR/zorva_kt2hx.cab made
 # from both. Prints the SHA-256 of every file it produces.
 #
@@ -42,15 +42,32 @@ fail() {
 build_dir=$1
 out_dir=$2
 
-# The libraries the package ships, one per architecture ARCH: ZORVA_KT2HX-ARCH.dll as the
-# build stages it in package/driver/, and the linker's map of that link,
-# ZORVA_KT2HX-ARCH.map, in the build folder, which names what the toolchain linked into it.
-architectures=x64
+# The libraries the package ships, one per architecture ARCH, each from its build tree:
+# the x64 one from BUILD_DIR, every other from BUILD_DIR/ARCH (as `make` lays them out).
+# A tree stages its library as package/driver/ZORVA_KT2HX-ARCH.dll and leaves beside it
+# the linker's account of that link, which names what the toolchain linked into it: GNU
+# ld's map ZORVA_KT2HX-ARCH.map, or lld's verbose report ZORVA_KT2HX-ARCH.link-report.
+# The INF is the x64 tree's (the same text in every tree).
+architectures="x64 arm64"
+
+tree_of() {
+    if [ "$1" = x64 ]; then echo "$build_dir"; else echo "$build_dir/$1"; fi
+}
+library_of() {
+    echo "$(tree_of "$1")/package/driver/ZORVA_KT2HX-$1.dll"
+}
+link_record_of() {
+    if [ -f "$(tree_of "$1")/ZORVA_KT2HX-$1.link-report" ]; then
+        echo "$(tree_of "$1")/ZORVA_KT2HX-$1.link-report"
+    else
+        echo "$(tree_of "$1")/ZORVA_KT2HX-$1.map"
+    fi
+}
 
 inf=$build_dir/package/driver/zorva_kt2hx.inf
 set -- "$inf"
 for a in $architectures; do
-    set -- "$@" "$build_dir/package/driver/ZORVA_KT2HX-$a.dll" "$build_dir/ZORVA_KT2HX-$a.map"
+    set -- "$@" "$(library_of "$a")" "$(link_record_of "$a")"
 done
 for f in "$@"; do
     [ -f "$f" ] && [ -r "$f" ] || fail "$f is missing: build the project first"
@@ -252,14 +269,14 @@ if [ -n "$signing_cert" ]; then
     check_certificate
     set --
     for a in $architectures; do
-        sign "$build_dir/package/driver/ZORVA_KT2HX-$a.dll" "$driver/ZORVA_KT2HX-$a.dll"
+        sign "$(library_of "$a")" "$driver/ZORVA_KT2HX-$a.dll"
         set -- "$@" "$driver/ZORVA_KT2HX-$a.dll"
     done
     "$here/make-catalog.sh" "$stage/work/zorva_kt2hx.cat" "$@" "$driver/zorva_kt2hx.inf"
     sign "$stage/work/zorva_kt2hx.cat" "$driver/zorva_kt2hx.cat"
 else
     for a in $architectures; do
-        cp "$build_dir/package/driver/ZORVA_KT2HX-$a.dll" "$driver/ZORVA_KT2HX-$a.dll"
+        cp "$(library_of "$a")" "$driver/ZORVA_KT2HX-$a.dll"
     done
     echo "$program: no SIGNING_CERT given: the package is unsigned and has no catalog"
 fi
@@ -268,7 +285,7 @@ fi
 sbom=$stage/zorva_kt2hx.cdx.json
 set -- --out "$sbom" --inf "$driver/zorva_kt2hx.inf"
 for a in $architectures; do
-    set -- "$@" --library "$driver/ZORVA_KT2HX-$a.dll" "$build_dir/ZORVA_KT2HX-$a.map"
+    set -- "$@" --library "$driver/ZORVA_KT2HX-$a.dll" "$(link_record_of "$a")"
 done
 [ ! -f "$driver/zorva_kt2hx.cat" ] || set -- "$@" --file "$driver/zorva_kt2hx.cat"
 /usr/bin/python3 "$here/make-sbom.py" "$@" >"$log" 2>&1 ||

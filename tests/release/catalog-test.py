@@ -3,14 +3,15 @@
 Reads a driver catalog field by field, as MakeCat writes CatalogVersion 2, with its own DER
 reading (asn1crypto) and its own hashing, and checks it against the files it lists:
 
-  signed      the release fixture's signed catalog and the driver folder beside it
+  signed      the release fixture's signed catalog and the driver folder beside it: both
+              libraries, x64 and ARM64, and the INF, with both platforms in OS
   reference   REFERENCE_DIR/catalog/: a catalog Microsoft's tools made and its two files,
               which shows that this reading reads what they write
   reproducible  the generator run twice over the signed driver folder with one
               SOURCE_DATE_EPOCH: the same bytes, and that time in the catalog
   refusals    files the generator refuses: one line naming the cause, no catalog
-  two-platforms  the generator over the release's files and an ARM64 image: both platforms
-              in OS, every file with its two entries
+  two-platforms  the generator over the x64 library, the INF and an ARM64 image made from
+              the x64 library: OS from the machine type alone, every file with its two entries
 
 Every failed check prints a line starting with FAILED; the exit status is 1 then.
 """
@@ -245,11 +246,12 @@ def generate(source_dir, out, members, epoch):
 
 def main(case, source_dir, binary_dir, reference_dir=None):
     signed = os.path.join(binary_dir, "release-test", "signed", "driver")
-    release_files = [("ZORVA_KT2HX-x64.dll", "pe"), ("zorva_kt2hx.inf", "flat")]
+    x64_files = [("ZORVA_KT2HX-x64.dll", "pe"), ("zorva_kt2hx.inf", "flat")]
+    release_files = x64_files + [("ZORVA_KT2HX-arm64.dll", "pe")]
     if case == "signed":
         epoch = os.environ.get("SOURCE_DATE_EPOCH") or subprocess.run(
             ["git", "-C", source_dir, "log", "-1", "--format=%ct"], capture_output=True, text=True).stdout
-        read_catalog(os.path.join(signed, "zorva_kt2hx.cat"), release_files, "_v100_X64", exact=True,
+        read_catalog(os.path.join(signed, "zorva_kt2hx.cat"), release_files, "_v100_X64,_v100_ARM64", exact=True,
                      this_update=datetime.fromtimestamp(int(epoch), timezone.utc))
     elif case == "reference":
         read_catalog(os.path.join(reference_dir, "catalog", "Neo6_x64_VPN.cat"),
@@ -264,16 +266,16 @@ def main(case, source_dir, binary_dir, reference_dir=None):
             ctl = cms.ContentInfo.load(first)["content"]["encap_content_info"]["content"].parse(TrustList)
             check(ctl["this_update"].native == datetime.fromtimestamp(epoch, timezone.utc), "the catalog's time")
     elif case == "two-platforms":
-        # The catalog the ARM64 library is to join: an image of ARM64's machine type (the x64
-        # library with that field changed) beside the x64 library and the INF, signed as a
-        # release signs it.
+        # The platform comes from the image's machine type, not from its name or its code: the
+        # x64 library with that field changed to ARM64's, beside the x64 library and the INF,
+        # signed as a release signs it.
         with tempfile.TemporaryDirectory() as work:
-            for name, _ in release_files:
+            for name, _ in x64_files:
                 shutil.copy(os.path.join(signed, name), work)
             image = bytearray(open(os.path.join(signed, "ZORVA_KT2HX-x64.dll"), "rb").read())
             struct.pack_into("<H", image, struct.unpack_from("<I", image, 60)[0] + 4, 0xAA64)
             open(os.path.join(work, "ZORVA_KT2HX-arm64.dll"), "wb").write(image)
-            files = release_files + [("ZORVA_KT2HX-arm64.dll", "pe")]
+            files = x64_files + [("ZORVA_KT2HX-arm64.dll", "pe")]
             generate(source_dir, os.path.join(work, "unsigned.cat"), [os.path.join(work, n) for n, _ in files], 1700000000)
             test = os.path.join(binary_dir, "release-test")
             subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(test, "vendor.p12"), "-readpass",

@@ -3,8 +3,8 @@
 Checks the release's bill of materials BOM: valid against the official CycloneDX 1.6 JSON
 schema in SCHEMA_DIR, offline (the SPDX and JSF schemas it refers to come from the same
 folder), with the fields BSI TR-03183-2 asks for, and holding what the test found without
-the generator's code. FACTS: "timestamp ISO-TIME", "part PATH PACKAGE VERSION" for each
-runtime part of the linker map, "edge FROM TO" for a part that pulled in another, "licence
+the generator's code. FACTS: "timestamp ISO-TIME", "part LIBRARY PATH PACKAGE VERSION" for
+each runtime part the link of LIBRARY took in, as that link's own map or report names it, "edge FROM TO" for a part that pulled in another, "licence
 PACKAGE REGEX" (a Python regular expression) for the expression each part of PACKAGE must carry.
 FILES: "file NAME PATH" for each file of the driver folder. Without FACTS and FILES it only
 validates. Prints a line per check.
@@ -34,7 +34,7 @@ def load(name):
 
 
 def rows(path, kind):
-    fields = {"timestamp": 1, "part": 3, "edge": 2, "licence": 2, "file": 2}[kind]
+    fields = {"timestamp": 1, "part": 4, "edge": 2, "licence": 2, "file": 2}[kind]
     with open(path, encoding="utf-8") as f:
         return [line.rstrip("\n").split(" ", fields)[1:] for line in f if line.startswith(kind + " ")]
 
@@ -82,16 +82,18 @@ check(graph.get("package") == sorted(c["bom-ref"] for c in shipped.values()), "t
 # The runtime parts: the map's, each with its Debian package, version, purl and licence.
 runtime = {p["value"]: c for c in components.values() if c["type"] == "library"
            for p in c.get("properties", []) if p["name"] == "path"}
-parts = {path: (package, version) for path, package, version in rows(facts_path, "part")}
-check(set(runtime) == set(parts), "lists exactly the map's runtime parts"
+parts = {path: (package, version) for _, path, package, version in rows(facts_path, "part")}
+check(set(runtime) == set(parts), "lists exactly the links' runtime parts"
       + f" (missing {sorted(set(parts) - set(runtime))}, extra {sorted(set(runtime) - set(parts))})")
 licences = dict(rows(facts_path, "licence"))
 wrong = []
 for path, (package, version) in sorted(parts.items()):
     c = runtime.get(path, {})
     expression = " ".join(entry.get("expression", "") for entry in c.get("licenses", []))
-    if not (c.get("version") == version and c.get("purl", "").startswith(
-            f"pkg:deb/debian/{package}@{version.replace('+', '%2B')}?") and c.get("purl", "").endswith("#" + path[1:])
+    quoted = version.replace("+", "%2B").replace(":", "%3A")
+    subpath = c.get("purl", "").partition("#")[2]
+    if not (c.get("version") == version and c.get("purl", "").startswith(f"pkg:deb/debian/{package}@{quoted}?")
+            and subpath and ("/" + path).endswith("/" + subpath)
             and re.fullmatch(licences.get(package, "^$"), expression)):
         wrong.append(f"{os.path.basename(path)}: {c.get('version')} {expression[:80]}")
 check(not wrong, f"each runtime part's Debian package, version, purl and licence {wrong}")
@@ -102,11 +104,25 @@ path_of = {c["bom-ref"]: path for path, c in runtime.items()}
 listed = {(path_of.get(a), path_of.get(b)) for a, deps in graph.items() for b in deps
           if a.startswith("runtime:") and b.startswith("runtime:")}
 check(listed == edges, f"the dependencies between runtime parts are the map's ({len(edges)})")
-reached, todo = set(), ["package"]
-while todo:
-    ref = todo.pop()
-    if ref not in reached:
-        reached.add(ref)
-        todo += graph.get(ref, [])
-check(reached >= set(components), "every component is reached from the package")
+
+
+def reachable(ref):
+    found, todo = set(), [ref]
+    while todo:
+        ref = todo.pop()
+        if ref not in found:
+            found.add(ref)
+            todo += graph.get(ref, [])
+    return found
+
+
+check(reachable("package") >= set(components), "every component is reached from the package")
+
+
+# Each library depends on the parts its own link took in, and on no other library's.
+for library in sorted({library for library, *_ in rows(facts_path, "part")}):
+    own = {path for name, path, *_ in rows(facts_path, "part") if name == library}
+    got = {path_of[ref] for ref in reachable("file:" + library) if ref in path_of}
+    check(got == own, f"{library} depends on exactly its own link's {len(own)} parts"
+          + f" (missing {sorted(own - got)[:3]}, extra {sorted(got - own)[:3]})")
 sys.exit(1 if failures else 0)

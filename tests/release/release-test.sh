@@ -18,10 +18,13 @@ binary_dir=$3
 here=$(cd "$(dirname "$0")" && pwd)
 release=$source_dir/package/release/release.sh
 build_dll=$binary_dir/package/driver/ZORVA_KT2HX-x64.dll
+# The ARM64 tree, which `make` builds in BINARY_DIR/arm64, stages the ARM64 library.
+build_arm64_dll=$binary_dir/arm64/package/driver/ZORVA_KT2HX-arm64.dll
 t=$binary_dir/release-test
 password=Zorva-release-pass-7Qx9
 wrong_password=not-the-password-3Kd8
 dll=ZORVA_KT2HX-x64.dll
+arm64_dll=ZORVA_KT2HX-arm64.dll
 inf=zorva_kt2hx.inf
 cat=zorva_kt2hx.cat
 cab=zorva_kt2hx.cab
@@ -257,10 +260,12 @@ signatures() {
     change_byte "$d/$dll" "$t/changed-code.dll" "$(middle_of_code "$d/$dll")"
     change_byte "$d/$inf" "$t/changed.inf" $(($(wc -c <"$d/$inf") / 2))
 
-    verify ok "the signed DLL verifies against the test authority" -in "$d/$dll"
+    for f in "$dll" "$arm64_dll"; do
+        verify ok "the signed $f verifies against the test authority" -in "$d/$f"
+        verify ok "the catalog lists the signed $f" -catalog "$d/$cat" -in "$d/$f"
+    done
     verify ok "the catalog verifies against the test authority" -in "$d/$cat"
     verify ok "the cabinet verifies against the test authority" -in "$t/signed/$cab"
-    verify ok "the catalog lists the signed DLL" -catalog "$d/$cat" -in "$d/$dll"
     verify_flat_member ok "the catalog lists the INF" "$d/$cat" "$d/$inf"
     verify fails "a DLL with one byte of code changed does not verify" -in "$t/changed-code.dll"
     verify fails "the catalog refuses a DLL with one byte of code changed" \
@@ -318,19 +323,21 @@ unsigned() {
     u=$t/unsigned
     if [ "$(cat "$t/logs/unsigned.err")" = "" ] &&
         [ "$(grep -c unsigned "$t/logs/unsigned.out")" -eq 1 ] &&
-        [ "$(LC_ALL=C ls "$u/driver" | tr '\n' ' ')" = "$dll $inf " ] &&
-        cmp -s "$u/driver/$dll" "$build_dll"; then
-        pass "without a certificate: the INF and the unsigned DLL, no catalog, one line saying so"
+        [ "$(LC_ALL=C ls "$u/driver" | tr '\n' ' ')" = "$arm64_dll $dll $inf " ] &&
+        cmp -s "$u/driver/$dll" "$build_dll" && cmp -s "$u/driver/$arm64_dll" "$build_arm64_dll"; then
+        pass "without a certificate: the INF and both unsigned DLLs, no catalog, one line saying so"
     else
         failed "the unsigned package"
     fi
-    verify fails "the unsigned DLL carries no signature" -in "$u/driver/$dll"
+    for f in "$dll" "$arm64_dll"; do
+        verify fails "the unsigned $f carries no signature" -in "$u/driver/$f"
+    done
     # The hash lines of two runs from the same build: the same bytes, cabinet and bill of
     # materials included.
     run_release unsigned-again "$t/unsigned-again"
     if [ "$rc" -eq 0 ] && [ "$(grep '  ' "$t/logs/unsigned.out")" = "$(grep '  ' "$t/logs/unsigned-again.out")" ] &&
-        [ "$(grep -c '  ' "$t/logs/unsigned.out")" -eq 4 ]; then
-        pass "two unsigned runs print the same SHA-256 for each of the four files"
+        [ "$(grep -c '  ' "$t/logs/unsigned.out")" -eq 5 ]; then
+        pass "two unsigned runs print the same SHA-256 for each of the five files"
     else
         failed "two unsigned runs differ"
     fi
@@ -361,29 +368,82 @@ map_facts() {
     done | LC_ALL=C sort -u
 }
 
+# The same from lld's verbose report: the absolute objects it read, the archives whose
+# members it loaded ("Loaded ARCHIVE(MEMBER)", ARCHIVE as read by an absolute path), and for
+# each DLL it read imports of ("Reading X.dll") the first archive read that holds a member
+# of that name, when that archive is not the build's own (a relative path).
+lld_facts() {
+    (
+        cd "$(dirname "$1")"
+        sed -n 's|^ld\.lld: Reading \(.*\.a\)$|\1|p' "$1" >"$t/lld-archives"
+        sed -n 's|^ld\.lld: Reading \(/.*\.o\)$|\1|p' "$1"
+        sed -n 's|^ld\.lld: Loaded \([^(]*\)(.*$|\1|p' "$1" | sort -u | while read -r name; do
+            awk -v n="$name" '{ k = $0; sub(/.*\//, "", k) } k == n && /^\// { print }' "$t/lld-archives"
+        done
+        sed -n 's|^ld\.lld: Reading \([^/()]*\.dll\)$|\1|p' "$1" | sort -u | while read -r dll; do
+            while read -r archive; do
+                if ar t "$archive" | grep -qxF "$dll"; then
+                    case $archive in /*) echo "$archive" ;; esac
+                    break
+                fi
+            done <"$t/lld-archives"
+        done
+    ) | while read -r path; do echo "part $(realpath "$path")"; done | LC_ALL=C sort -u
+}
+
+# The Debian package of a runtime part and its version: the package that installed it, or
+# for a part of the toolchain built from source packages (its folder has a VERSIONS file),
+# the source package it was built from, by the toolchain's recipe: LLVM's runtimes from
+# llvm-toolchain-19, the rest from mingw-w64.
+package_of() {
+    root=$(dirname "$1")
+    while [ "$root" != / ] && [ ! -f "$root/VERSIONS" ]; do root=$(dirname "$root"); done
+    if [ -f "$root/VERSIONS" ]; then
+        case ${1##*/} in
+            libc++.a | libc++abi.a | libunwind.a | libclang_rt.*) source=llvm-toolchain-19 ;;
+            *) source=mingw-w64 ;;
+        esac
+        grep "^$source " "$root/VERSIONS"
+    else
+        package=$(dpkg-query -S "$1" | cut -d: -f1)
+        echo "$package $(dpkg-query -W -f='${Version}' "$package")"
+    fi
+}
+
 bill_of_materials() {
     schema=$binary_dir/cyclonedx/node_modules/@cyclonedx/cyclonedx-library/res/schema
-    map=$binary_dir/ZORVA_KT2HX-x64.map
     epoch=$(git -C "$source_dir" log -1 --format=%ct)
     {
         echo "timestamp $(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%SZ)"
-        map_facts "$map" | while read -r kind a b; do
-            if [ "$kind" = part ]; then
-                package=$(dpkg-query -S "$a" | cut -d: -f1)
-                echo "part $a $package $(dpkg-query -W -f='${Version}' "$package")"
-            else
-                echo "$kind $a $b"
-            fi
+        # Each library's parts from its own link's account: GNU ld's map for x64, lld's
+        # report for ARM64.
+        for library in "$dll" "$arm64_dll"; do
+            case $library in
+                "$dll") map_facts "$binary_dir/ZORVA_KT2HX-x64.map" ;;
+                *) lld_facts "$binary_dir/arm64/ZORVA_KT2HX-arm64.link-report" ;;
+            esac | while read -r kind a b; do
+                if [ "$kind" = part ]; then
+                    echo "part $library $a $(package_of "$a")"
+                else
+                    echo "$kind $a $b"
+                fi
+            done
         done
         # The licences Debian's copyright files state for what the link takes from them, as
         # regular expressions: GCC's runtime exception; mingw-w64's runtime (ZPL and public
-        # domain first) under no GPL, which covers only its tools and headers.
+        # domain first) under no GPL, which covers only its tools and headers; LLVM's
+        # runtimes under Apache 2.0 with the LLVM exception.
         printf "%s\n" "licence gcc-mingw-w64-x86-64-posix GPL-3\.0-or-later WITH GCC-exception-3\.1"
-        printf "%s\n" "licence mingw-w64-x86-64-dev (?!.*GPL)ZPL-2\.1 AND LicenseRef-Debian-public-domain AND .*"
+        for mingw in mingw-w64-x86-64-dev mingw-w64; do
+            printf "%s\n" "licence $mingw (?!.*GPL)ZPL-2\.1 AND LicenseRef-Debian-public-domain AND .*"
+        done
+        printf "%s\n" "licence llvm-toolchain-19 Apache-2\.0 WITH LLVM-exception"
     } >"$t/sbom-facts"
-    check "the map names the parts of the runtime known to be linked today" '(
-        for p in dllcrt2.o libmingw32.a libmingwex.a libmsvcrt.a libgcc.a libssp.a; do
-            grep -q "^part .*/$p " "$t/sbom-facts" || exit 1
+    check "the links name the parts of the runtime known to be linked today" '(
+        for p in "$dll dllcrt2.o" "$dll libmingw32.a" "$dll libmingwex.a" "$dll libmsvcrt.a" \
+            "$dll libgcc.a" "$dll libssp.a" "$arm64_dll dllcrt2.o" "$arm64_dll libmingw32.a" \
+            "$arm64_dll libmsvcrt.a" "$arm64_dll libkernel32.a" "$arm64_dll libclang_rt.builtins-aarch64.a"; do
+            grep -q "^part ${p% *} .*/${p#* } " "$t/sbom-facts" || exit 1
         done)'
     for kind in unsigned signed stamped; do
         for f in "$t/$kind/driver"/*; do
@@ -552,9 +612,13 @@ transaction() {
     # A stand-in for cmake stands for the build, which is done.
     odd="$t/odd/it's \"odd\" \$HOME \`touch \"$t/odd/M\"\`"
     rm -rf "$t/odd"
-    mkdir -p "$odd/build x/package/driver" "$t/odd/bin"
+    mkdir -p "$odd/build x/package/driver" "$odd/build x/arm64/package/driver" "$t/odd/bin"
     cp "$build_dll" "$binary_dir/package/driver/$inf" "$odd/build x/package/driver/"
     cp "$binary_dir/ZORVA_KT2HX-x64.map" "$odd/build x/"
+    cp "$build_arm64_dll" "$odd/build x/arm64/package/driver/"
+    # lld's report names the build's own delay-import libraries, which the bill of materials
+    # looks into for the DLLs they import.
+    cp "$binary_dir/arm64/ZORVA_KT2HX-arm64.link-report" "$binary_dir/arm64"/libdelay-*.a "$odd/build x/arm64/"
     cp -p "$t/vendor.p12" "$t/pass.txt" "$odd/"
     printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$t/logs/cmake-arguments" >"$t/odd/bin/cmake"
     chmod +x "$t/odd/bin/cmake"
