@@ -3,7 +3,8 @@
 # makes from Debian's packages and caches outside the tree).
 #   make test   install what is missing, build, run the whole suite under Wine, x64 then ARM64
 #   make demo   install what is missing, build, run the whole lifecycle once
-#               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default)
+#               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default;
+#               DEMO_ARCH=arm64: with the ARM64 build in arm64 Wine)
 #   make package  install what is missing, build, make the driver package in
 #               build/release (SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt
 #               [TIMESTAMP_URL=...] sign it; without SIGNING_CERT it is unsigned)
@@ -12,6 +13,7 @@ ARM64_BUILD = $(BUILD)/arm64
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
+DEMO_ARCH ?= x64
 
 .PHONY: all deps configure build test demo bench package clean
 
@@ -38,9 +40,12 @@ test: build
 	ctest --test-dir $(ARM64_BUILD) --output-on-failure -j$(JOBS) || status=1; \
 	exit $$status
 
+# DEMO_ARCH=arm64: the same story with the ARM64 build, in arm64 Wine (the ARM64 package holds
+# the x64 library too: both are built).
 demo: configure
 	@cmake --build $(BUILD) -j$(JOBS) --target zorva_demo
-	@demo/run-demo.sh $(BUILD) $(DEMO_LANG)
+	@if [ "$(DEMO_ARCH)" = arm64 ]; then cmake --build $(ARM64_BUILD) -j$(JOBS) --target zorva_demo; fi
+	@demo/run-demo.sh $(if $(filter arm64,$(DEMO_ARCH)),$(ARM64_BUILD),$(BUILD)) $(DEMO_LANG)
 
 bench: configure
 	@cmake --build $(BUILD) -j$(JOBS) --target zorva_bench
