@@ -3,7 +3,8 @@
 # makes from Debian's packages and caches outside the tree).
 #   make test   install what is missing, build, run the whole suite under Wine, x64 then ARM64
 #   make demo   install what is missing, build, run the whole lifecycle once
-#               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default)
+#               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default;
+#               DEMO_ARCH=arm64: with the ARM64 build in arm64 Wine)
 #   make package  install what is missing, build, make the driver package in
 #               build/release (SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt
 #               [TIMESTAMP_URL=...] sign it; without SIGNING_CERT it is unsigned)
@@ -13,6 +14,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 DEMO_LANG ?= de_DE
 FUZZ_SECONDS ?= 60
+DEMO_ARCH ?= x64
 
 # Paths and settings reach the commands as data, through the environment, never pasted into
 # a shell line: a value with blanks, quotes, `$` or backticks is taken as it was given
@@ -20,11 +22,12 @@ FUZZ_SECONDS ?= 60
 # themselves are not exported, since make would expand them on the way.
 export ZORVA_BUILD := $(value BUILD)
 export ZORVA_DEMO_LANG := $(value DEMO_LANG)
+export ZORVA_DEMO_ARCH := $(value DEMO_ARCH)
 export ZORVA_SIGNING_CERT := $(value SIGNING_CERT)
 export ZORVA_SIGNING_PASS_FILE := $(value SIGNING_PASS_FILE)
 export ZORVA_TIMESTAMP_URL := $(value TIMESTAMP_URL)
 export ZORVA_FUZZ_SECONDS := $(value FUZZ_SECONDS)
-unexport BUILD DEMO_LANG SIGNING_CERT SIGNING_PASS_FILE TIMESTAMP_URL FUZZ_SECONDS
+unexport BUILD DEMO_LANG DEMO_ARCH SIGNING_CERT SIGNING_PASS_FILE TIMESTAMP_URL FUZZ_SECONDS
 
 .PHONY: all deps configure build test demo bench package fuzz clean
 
@@ -52,9 +55,14 @@ test: build
 	ctest --test-dir "$$ZORVA_BUILD/arm64" --output-on-failure -j$(JOBS) || status=1; \
 	exit $$status
 
+# DEMO_ARCH=arm64: the same story with the ARM64 build, in arm64 Wine (the ARM64 package holds
+# the x64 library too: both are built).
 demo: configure
 	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_demo
-	@demo/run-demo.sh "$$ZORVA_BUILD" "$$ZORVA_DEMO_LANG"
+	@if [ "$$ZORVA_DEMO_ARCH" = arm64 ]; then \
+		cmake --build "$$ZORVA_BUILD/arm64" -j$(JOBS) --target zorva_demo && \
+		demo/run-demo.sh "$$ZORVA_BUILD/arm64" "$$ZORVA_DEMO_LANG"; \
+	else demo/run-demo.sh "$$ZORVA_BUILD" "$$ZORVA_DEMO_LANG"; fi
 
 bench: configure
 	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_bench
