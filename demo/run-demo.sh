@@ -125,12 +125,6 @@ in_prefix en_US "$installer" remove "$hardware_id"
 in_prefix en_US "$driver" no-trees
 
 step "The signed release: a vendor signs the package, Windows installs it with its catalog"
-if [ "$arch" != x64 ]; then
-    say "Not on $arch yet: the release signs and catalogs the x64 library only."
-    printf '\n%sDemo complete in %d s: every step but the signed release did what it should.%s\n' \
-        "$bold" "$SECONDS" "$plain"
-    exit 0
-fi
 vendor=$build/demo/vendor
 rm -rf "$vendor" && mkdir -p "$vendor"
 # A throw-away self-signed code-signing certificate stands for the vendor's.
@@ -140,13 +134,16 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Zorva Demo 
     -keyout "$vendor/key.pem" -out "$vendor/cert.pem" 2>/dev/null
 openssl pkcs12 -export -inkey "$vendor/key.pem" -in "$vendor/cert.pem" \
     -passout "file:$vendor/pass.txt" -out "$vendor/vendor.p12"
+# The release takes every architecture's library from the x64 tree and the trees inside it.
+x64_tree=$build
+[ "$arch" = x64 ] || x64_tree=$(dirname "$build")
 SIGNING_CERT=$vendor/vendor.p12 SIGNING_PASS_FILE=$vendor/pass.txt \
-    "$root/package/release/release.sh" "$build" "$build/demo/release" 2>&1 | sed 's/^/    /'
+    "$root/package/release/release.sh" "$x64_tree" "$build/demo/release" 2>&1 | sed 's/^/    /'
 signed=$build/demo/release/driver
 # Removing the device left the unsigned library in System32; the signed one replaces it.
 rm -f "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"
 in_prefix en_US "$installer" install "$(windows_path "$signed/zorva_kt2hx.inf")" "$hardware_id"
-if ! cmp -s "$signed/ZORVA_KT2HX-x64.dll" "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"; then
+if ! cmp -s "$signed/ZORVA_KT2HX-$arch.dll" "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"; then
     say "NOT OK: System32 does not hold the signed library"
     exit 1
 fi
