@@ -95,7 +95,7 @@ const HostCase kHostCases[] = {
     // A name neither starts nor ends with '-': a leading or trailing "::" gets a "0".
     {"Ipv6Loopback", L"[::1]", L"0--1.ipv6-literal.net"},
     {"Ipv6TrailingCompression", L"[fe80::]", L"fe80--0.ipv6-literal.net"},
-    {"Ipv6Unspecified", L"[::]", L"0--0.ipv6-literal.net"},
+    {"Ipv6AllZeros", L"[::]", L"0--0.ipv6-literal.net"},
     // A "::" for one group only is that group: "0--1-2-3-4-5-6-7" would be nine groups.
     {"Ipv6LeadingCompressionOfOneGroup", L"[::1:2:3:4:5:6:7]", L"0-1-2-3-4-5-6-7.ipv6-literal.net"},
     {"Ipv6TrailingCompressionOfOneGroup", L"[1:2:3:4:5:6:7::%254]", L"1-2-3-4-5-6-7-0s4.ipv6-literal.net"},
