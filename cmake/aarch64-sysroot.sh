@@ -21,32 +21,12 @@ if [ "$clang_version" != "$llvm_version" ]; then
     exit 1
 fi
 
-cache_root=${ZORVA_CACHE_DIR:-}
-if [ -z "$cache_root" ]; then
-    if [ -w /var/cache ]; then cache_root=/var/cache/zorva-kt2hx; else cache_root=${XDG_CACHE_HOME:-$HOME/.cache}/zorva-kt2hx; fi
-fi
-# The entry's name: the pinned versions and this script, so that a changed recipe builds anew.
-key=$(cat "$0" | sha256sum | cut -c1-12)
-sysroot=$cache_root/aarch64-w64-mingw32-mingw$mingw_version-llvm$llvm_upstream-$key
-cfg=$sysroot/aarch64-w64-mingw32.cfg
-if [ -f "$sysroot/.complete" ]; then
-    echo "$cfg"
-    exit 0
-fi
-
-mkdir -p "$cache_root"
-# One builder at a time per cache; a second caller waits and then finds the result.
-exec 9>"$cache_root/.lock"
-flock 9
-if [ -f "$sysroot/.complete" ]; then
-    echo "$cfg"
-    exit 0
-fi
+# shellcheck source=cmake/cache-entry.sh
+. "$(dirname "$0")/cache-entry.sh"
+cache_entry "aarch64-w64-mingw32-mingw$mingw_version-llvm$llvm_upstream" aarch64-w64-mingw32.cfg
+sysroot=$entry
+cfg=$result
 echo "Building the aarch64-w64-mingw32 toolchain in $sysroot (once)" >&2
-work=$(mktemp -d "$cache_root/work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-rm -rf "$sysroot"
-mkdir -p "$sysroot"
 jobs=$(nproc)
 log=$work/log
 # The runtimes' file names are built into them (assertions): map the throw-away work folder
@@ -64,18 +44,9 @@ step() {
 }
 
 # Sources: a private APT configuration whose only list is one deb-src line.
-mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/parts" "$work/src"
-echo "$deb_src" >"$work/apt/sources.list"
-: >"$work/apt/status"
-cat >"$work/apt/apt.conf" <<EOF
-Dir::Etc::SourceList "$work/apt/sources.list";
-Dir::Etc::SourceParts "$work/apt/parts";
-Dir::State::Lists "$work/apt/lists";
-Dir::State::status "$work/apt/status";
-Dir::Cache "$work/apt/cache";
-APT::Sandbox::User "root";
-EOF
-export APT_CONFIG="$work/apt/apt.conf"
+mkdir -p "$work/src"
+APT_CONFIG=$(private_apt "$work/apt" "$deb_src")
+export APT_CONFIG
 step "apt-get update (deb-src only)" apt-get update
 cd "$work/src"
 step "apt-get source mingw-w64=$mingw_version" apt-get source -q mingw-w64="$mingw_version"
@@ -152,6 +123,5 @@ cat >"$cfg" <<'EOF'
 EOF
 printf 'mingw-w64 %s\nllvm-toolchain-19 %s\nclang-19 %s\n' "$mingw_version" "$llvm_version" "$clang_version" \
     >"$sysroot/VERSIONS"
-touch "$sysroot/.complete"
 echo "Toolchain ready: $(du -sh "$sysroot" | cut -f1)" >&2
-echo "$cfg"
+cache_done

@@ -58,48 +58,20 @@ liblzma5=5.4.1-1+deb12u1 zlib1g=1:1.2.13.dfsg-1"
 amd64_packages="qemu-user-static=1:7.2+dfsg-7+deb12u18+b3 busybox-static=1:1.35.0-4+deb12u1+b1"
 deb='deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main'
 
-cache_root=${ZORVA_CACHE_DIR:-}
-if [ -z "$cache_root" ]; then
-    if [ -w /var/cache ]; then cache_root=/var/cache/zorva-kt2hx; else cache_root=${XDG_CACHE_HOME:-$HOME/.cache}/zorva-kt2hx; fi
-fi
-key=$(sha256sum <"$0" | cut -c1-12)
-root=$cache_root/wine-arm64-8.0-$key
-if [ -f "$root/.complete" ]; then
-    echo "$root"
-    exit 0
-fi
-mkdir -p "$cache_root"
-exec 9>"$cache_root/.lock-wine-arm64"
-flock 9
-if [ -f "$root/.complete" ]; then
-    echo "$root"
-    exit 0
-fi
+# shellcheck source=cmake/cache-entry.sh
+. "$(dirname "$0")/cache-entry.sh"
+cache_entry wine-arm64-8.0
+root=$entry
 echo "Making the arm64 Wine root in $root (once)" >&2
-work=$(mktemp -d "$cache_root/work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-rm -rf "$root"
-mkdir -p "$root"
 
 fetch() {
     arch=$1
     shift
     dir=$work/$arch
-    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$dir/parts" "$dir/debs"
-    echo "$deb" >"$dir/sources.list"
-    : >"$dir/status"
-    cat >"$dir/apt.conf" <<EOF
-APT::Architecture "$arch";
-APT::Architectures { "$arch"; };
-Dir::Etc::SourceList "$dir/sources.list";
-Dir::Etc::SourceParts "$dir/parts";
-Dir::State::Lists "$dir/lists";
-Dir::State::status "$dir/status";
-Dir::Cache "$dir/cache";
-APT::Sandbox::User "root";
-EOF
-    APT_CONFIG=$dir/apt.conf apt-get update -qq >&2
-    (cd "$dir/debs" && APT_CONFIG=$dir/apt.conf apt-get download -qq "$@" >&2)
+    mkdir -p "$dir/debs"
+    config=$(private_apt "$dir" "$deb" "$arch")
+    APT_CONFIG=$config apt-get update -qq >&2
+    (cd "$dir/debs" && APT_CONFIG=$config apt-get download -qq "$@" >&2)
     for package in "$dir"/debs/*.deb; do
         dpkg-deb -x "$package" "$root"
     done
@@ -126,6 +98,5 @@ printf '#!/bin/sh\nexec %s "$@"\n' "$qemu" >"$root/usr/lib/wine/wine64-preloader
 printf '#!/bin/sh\nexec %s /usr/lib/wine/wineserver64 -p0 "$@"\n' "$qemu" >"$root/usr/lib/wine/wineserver"
 chmod 755 "$root/usr/lib/wine/wine64-preloader" "$root/usr/lib/wine/wineserver"
 printf '%s\n' $arm64_packages $amd64_packages >"$root/VERSIONS"
-touch "$root/.complete"
 echo "arm64 Wine root ready: $(du -sh "$root" | cut -f1)" >&2
-echo "$root"
+cache_done
