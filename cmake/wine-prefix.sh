@@ -6,6 +6,9 @@
 #       starts the wineserver and warms it, and keeps EXE running for the whole suite.
 #   wine-prefix.sh cleanup PREFIX
 #       Stops this prefix's wineserver, and only that one.
+#   wine-prefix.sh run PREFIX PROGRAM [ARG ...]
+#       Runs a Windows program in PREFIX, with the Wine of the build (see below), and exits
+#       with its status.
 set -eu
 action=$1
 prefix=$2
@@ -43,9 +46,14 @@ cleanup)
     fi
     exit 0
     ;;
+run)
+    export WINEPREFIX="$prefix"
+    wine "$@"
+    exit
+    ;;
 setup) ;;
 *)
-    echo "usage: $0 setup|cleanup PREFIX ..." >&2
+    echo "usage: $0 setup|cleanup|run PREFIX ..." >&2
     exit 2
     ;;
 esac
