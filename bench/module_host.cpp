@@ -7,15 +7,15 @@
 //   zorva-bench-modules.exe CoDeviceInstall <DIF code>
 //   zorva-bench-modules.exe ShellCommandOpen|ShellCommandMount|ShellCommandInstall <tail>
 //
-// It imports nothing but KERNEL32 and the C runtime, so that a system DLL an entry point
-// pulls in cannot hide among the host's own imports.
+// It imports nothing but KERNEL32, NTDLL (in every process from its start) and the C runtime,
+// so that a system DLL an entry point pulls in cannot hide among the host's own imports.
 
 #include "console/owners.h"
 
 #include <windows.h>
 
 #include <setupapi.h>
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -28,20 +28,36 @@ namespace {
 using CoInstallerEntry = DWORD(CALLBACK*)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA, PCOINSTALLER_CONTEXT_DATA);
 using VerbEntry = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
 
+// The base names of the modules in the loader's own list, read in place. (A toolhelp snapshot
+// reads that list through the wineserver as another process's memory, which arm64 Wine under
+// qemu-user refuses with ERROR_ACCESS_DENIED.) The list always holds the host itself: an empty
+// one would report every step as loading nothing.
 std::set<std::string> Modules()
 {
     std::set<std::string> names;
-    // CreateToolhelp32Snapshot reports failure as INVALID_HANDLE_VALUE.
-    const zorva::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0));
-    MODULEENTRY32W module = {};
-    module.dwSize = sizeof(module);
-    for (BOOL more = snapshot && Module32FirstW(snapshot.get(), &module); more;
-         more = Module32NextW(snapshot.get(), &module)) {
+    PROCESS_BASIC_INFORMATION process = {};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &process, sizeof(process),
+                                  nullptr) != 0) {
+        std::fprintf(stderr, "NtQueryInformationProcess failed\n");
+        ExitProcess(2);
+    }
+    const LIST_ENTRY* head = &process.PebBaseAddress->Ldr->InMemoryOrderModuleList;
+    for (const LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) {
+        const UNICODE_STRING& path = CONTAINING_RECORD(link, LDR_DATA_TABLE_ENTRY, InMemoryOrderLinks)->FullDllName;
+        const wchar_t* const end = path.Buffer + path.Length / sizeof(wchar_t);
+        const wchar_t* begin = end;
+        while (begin != path.Buffer && begin[-1] != L'\\' && begin[-1] != L'/') {
+            --begin;
+        }
         std::string name;
-        for (const wchar_t* c = module.szModule; *c != L'\0'; ++c) {
+        for (const wchar_t* c = begin; c != end; ++c) {
             name += static_cast<char>(std::towlower(*c));
         }
         names.insert(name);
+    }
+    if (names.empty()) {
+        std::fprintf(stderr, "the loader lists no module\n");
+        ExitProcess(2);
     }
     return names;
 }
