@@ -1,6 +1,7 @@
 #include "console/owners.h"
 
 #include "support/delay_imports.h"
+#include "support/files.h"
 #include "support/recorder.h"
 #include "support/zorva_dll.h"
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -84,10 +86,24 @@ constexpr bool kExportsDated = true;
 constexpr unsigned char kFastFail[] = {0xB9, FAST_FAIL_STACK_COOKIE_CHECK_FAILURE, 0, 0, 0, 0xCD, 0x29};
 #endif
 
-TEST_F(DllImage, IsA64BitDll)
+// Read from the file, not through the loader: Wine maps no image of another machine, even as a
+// resource, so the fixture's set-up would fail before the machine could be named.
+TEST(DllFile, IsA64BitDllForTheMachineOfThisBuild)
 {
-    EXPECT_EQ(Headers()->FileHeader.Machine, kMachine);
-    EXPECT_TRUE(Headers()->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    const std::vector<BYTE> image =
+        zorva_test::FileBytes(std::wstring(system, length) + L"\\" + zorva_test::kInstalledDllName);
+    IMAGE_DOS_HEADER dos = {};
+    ASSERT_GE(image.size(), sizeof(dos));
+    std::memcpy(&dos, image.data(), sizeof(dos));
+    IMAGE_NT_HEADERS64 headers = {};
+    ASSERT_LE(static_cast<size_t>(dos.e_lfanew) + sizeof(headers), image.size());
+    std::memcpy(&headers, image.data() + dos.e_lfanew, sizeof(headers));
+    EXPECT_EQ(headers.Signature, IMAGE_NT_SIGNATURE);
+    EXPECT_EQ(headers.FileHeader.Machine, kMachine);
+    EXPECT_TRUE(headers.FileHeader.Characteristics & IMAGE_FILE_DLL);
 }
 
 TEST_F(DllImage, ExportsTheCoInstallerAndEachVerbsEntryPointUnderItsModuleName)
