@@ -36,9 +36,17 @@ all: build
 deps:
 	@cmake/install-deps.sh
 
+# The ARM64 tree's compiler flags name the toolchain it was configured with: when
+# cmake/aarch64-sysroot.sh makes another one (a new pin or recipe), the tree is configured
+# afresh, and everything in it built again with the new one.
 configure: deps
 	@cmake -S . -B "$$ZORVA_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DCMAKE_BUILD_TYPE=Release >/dev/null
+	@config=$$(cmake/aarch64-sysroot.sh) && cache="$$ZORVA_BUILD/arm64/CMakeCache.txt" && \
+	if [ -f "$$cache" ] && ! grep -qxF "ZORVA_CLANG_CONFIG:FILEPATH=$$config" "$$cache"; then \
+		echo "The aarch64 toolchain changed: configuring $$ZORVA_BUILD/arm64 afresh"; \
+		rm -rf -- "$$cache" "$$ZORVA_BUILD/arm64/CMakeFiles"; \
+	fi
 	@cmake -S . -B "$$ZORVA_BUILD/arm64" -DCMAKE_TOOLCHAIN_FILE=cmake/clang-aarch64-w64-mingw32.cmake \
 		-DCMAKE_BUILD_TYPE=Release \
 		-DZORVA_X64_DLL="$$(realpath -m -- "$$ZORVA_BUILD")/ZORVA_KT2HX-x64.dll" >/dev/null

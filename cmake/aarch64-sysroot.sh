@@ -77,6 +77,12 @@ step "mingw-w64 CRT (configure)" env $tools "$mingw_src/mingw-w64-crt/configure"
     CC="$cc" CFLAGS="-O2 $map"
 step "mingw-w64 CRT (make)" make -j"$jobs"
 step "mingw-w64 CRT (install)" make install
+# mingw-w64 10 has no wintrust.def for 64-bit ARM; the one for 32-bit ARM names the same
+# undecorated exports. The release's trust tests link against it. (dlltool names the
+# library's internal symbols after the output path: a relative one keeps the cache out.)
+cd "$sysroot/lib"
+step "wintrust import library" llvm-dlltool-19 -m arm64 -d "$mingw_src/mingw-w64-crt/libarm32/wintrust.def" \
+    -l libwintrust.a
 
 # compiler-rt's builtins, in a resource folder of our own beside clang's own headers.
 resource=$sysroot/clang-resource
