@@ -9,7 +9,8 @@
 # authority into foreign/. The other parts (signatures, time-stamps, unsigned,
 # bill-of-materials, bad-inputs, transaction) check what it made or make releases of their
 # own. Every output of every run goes to logs/, so that bad-inputs can look for the password
-# in all of it.
+# in all of it. current does what setup does unless setup's last run is newer than both
+# libraries (for the ARM64 tree's suite, which takes what the x64 tree's made).
 set -eu
 
 part=$1
@@ -207,6 +208,16 @@ setup() {
     done
     osslsigncode sign -pkcs12 "$t/foreign.p12" -readpass "$t/pass.txt" -h sha256 \
         -in "$build_dll" -out "$t/foreign/$dll" >"$t/logs/foreign.out" 2>&1
+    touch "$t/.complete"
+}
+
+# What setup makes, made again only when it is missing or older than either library.
+current() {
+    if [ "$t/.complete" -nt "$build_dll" ] && [ "$t/.complete" -nt "$build_arm64_dll" ]; then
+        echo "The releases in $t are those of the current libraries."
+    else
+        setup
+    fi
 }
 
 # ---------------------------------------------------------------------------------------
@@ -636,6 +647,7 @@ transaction() {
 
 case $part in
     setup) setup ;;
+    current) current ;;
     signatures) signatures ;;
     time-stamps) time_stamps ;;
     unsigned) unsigned ;;

@@ -30,7 +30,8 @@ using zorva_test::WindowsPath;
 const std::wstring kReleaseTest = WindowsPath(ZORVA_RELEASE_TEST_DIR);
 const std::wstring kSignedDriver = kReleaseTest + L"\\signed\\driver\\";
 const std::wstring kCatalog = kSignedDriver + L"zorva_kt2hx.cat";
-const std::wstring kLibrary = kSignedDriver + L"ZORVA_KT2HX-x64.dll";
+// This build's architecture's library; the foreign one is always the x64 library.
+const std::wstring kLibrary = kSignedDriver + L"" ZORVA_DLL_NAME;
 const std::wstring kInf = kSignedDriver + L"zorva_kt2hx.inf";
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
@@ -242,14 +243,14 @@ protected:
 TEST_F(ReleaseTrust, SignedLibraryVerifiesUnderTheAuthorityWithOrWithoutATimeStamp)
 {
     for (const wchar_t* release : {L"\\signed", L"\\stamped"}) {
-        const Verdict verdict = VerifyFileSignature(kReleaseTest + release + L"\\driver\\ZORVA_KT2HX-x64.dll");
+        const Verdict verdict = VerifyFileSignature(kReleaseTest + release + L"\\driver\\" ZORVA_DLL_NAME);
         EXPECT_TRUE(verdict.result == ERROR_SUCCESS && verdict.chainEndsAtTheAuthority) << release << ": " << verdict.result;
     }
 }
 
 TEST_F(ReleaseTrust, LibraryWithOneByteOfCodeChangedIsRefused)
 {
-    EXPECT_EQ(VerifyFileSignature(ChangedCopy(kLibrary, L"changed-ZORVA_KT2HX-x64.dll")).result, TRUST_E_BAD_DIGEST);
+    EXPECT_EQ(VerifyFileSignature(ChangedCopy(kLibrary, L"changed-" ZORVA_DLL_NAME)).result, TRUST_E_BAD_DIGEST);
 }
 
 TEST_F(ReleaseTrust, LibrarySignedUnderAnotherAuthorityDoesNotChainToIt)
