@@ -272,7 +272,7 @@ if [ -n "$signing_cert" ]; then
         sign "$(library_of "$a")" "$driver/ZORVA_KT2HX-$a.dll"
         set -- "$@" "$driver/ZORVA_KT2HX-$a.dll"
     done
-    "$here/make-catalog.sh" "$stage/work/zorva_kt2hx.cat" "$@" "$driver/zorva_kt2hx.inf"
+    "$here/make-catalog.py" "$stage/work/zorva_kt2hx.cat" "$@" "$driver/zorva_kt2hx.inf"
     sign "$stage/work/zorva_kt2hx.cat" "$driver/zorva_kt2hx.cat"
 else
     for a in $architectures; do

@@ -1,27 +1,20 @@
 """catalog-test.py CASE SOURCE_DIR BINARY_DIR [REFERENCE_DIR]
 
 Reads a driver catalog field by field, as MakeCat writes CatalogVersion 2, with its own DER
-reading (asn1crypto) and its own hashing, and checks it against the files it lists:
-
-  signed      the release fixture's signed catalog and the driver folder beside it: both
-              libraries, x64 and ARM64, and the INF, with both platforms in OS
-  reference   REFERENCE_DIR/catalog/: a catalog Microsoft's tools made and its two files,
-              which shows that this reading reads what they write
-  reproducible  the generator run twice over the signed driver folder with one
-              SOURCE_DATE_EPOCH: the same bytes, and that time in the catalog
-  refusals    files the generator refuses: one line naming the cause, no catalog
-  two-platforms  the generator over the x64 library, the INF and an ARM64 image made from
-              the x64 library: OS from the machine type alone, every file with its two entries
-
-Every failed check prints a line starting with FAILED; the exit status is 1 then.
+reading (asn1crypto) and its own hashing, and checks it against the files it lists; the
+cases (CASES, at the end) each say what they read. Every failed check prints a line
+starting with FAILED; the exit status is 1 then.
 """
+import contextlib
 import hashlib
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 from datetime import datetime, timezone
 
 from asn1crypto import algos, cms, core
@@ -238,74 +231,134 @@ def read_catalog(path, files, os_value, exact, this_update=None):
             check(value is None or attributes.get(kind) == value, f"signed attribute {kind}: {attributes.get(kind)}")
 
 
+def writer(source_dir, out, members, **env):
+    """The generator, run the way the release runs it, as a command line."""
+    return subprocess.Popen([os.path.join(source_dir, "package", "release", "make-catalog.py"), out] + members,
+                            env=dict(os.environ, **env), stderr=subprocess.PIPE, text=True)
+
+
 def generate(source_dir, out, members, epoch):
-    script = os.path.join(source_dir, "package", "release", "make-catalog.sh")
-    subprocess.run(["sh", script, out] + members, check=True, env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)))
+    run = writer(source_dir, out, members, SOURCE_DATE_EPOCH=str(epoch))
+    check(run.wait() == 0, f"the generator made {out}: {run.stderr.read()!r}")
     return open(out, "rb").read()
 
 
+def left_behind(work, run):
+    """What run(catalog, tmp) leaves in an empty TMPDIR and the catalog's empty folder."""
+    tmp, out = os.path.join(work, "tmp"), os.path.join(work, "out")
+    os.mkdir(tmp), os.mkdir(out)
+    run(os.path.join(out, "zorva_kt2hx.cat"), tmp)
+    left = os.listdir(tmp) + os.listdir(out)
+    shutil.rmtree(tmp), shutil.rmtree(out)
+    return left
+
+
+SIGNED = os.path.join("signed", "driver")  # in the release fixture's folder
+X64_FILES = [("ZORVA_KT2HX-x64.dll", "pe"), ("zorva_kt2hx.inf", "flat")]
+RELEASE_FILES = X64_FILES + [("ZORVA_KT2HX-arm64.dll", "pe")]
+
+
+def signed_release(source_dir, release_test, reference_dir):
+    """The release fixture's signed catalog and the driver folder beside it: both libraries,
+    x64 and ARM64, and the INF, with both platforms in OS."""
+    epoch = os.environ.get("SOURCE_DATE_EPOCH") or subprocess.run(
+        ["git", "-C", source_dir, "log", "-1", "--format=%ct"], capture_output=True, text=True).stdout
+    read_catalog(os.path.join(release_test, SIGNED, "zorva_kt2hx.cat"), RELEASE_FILES, "_v100_X64,_v100_ARM64", exact=True,
+                 this_update=datetime.fromtimestamp(int(epoch), timezone.utc))
+
+
+def reference(source_dir, release_test, reference_dir):
+    """REFERENCE_DIR/catalog/: a catalog Microsoft's tools made and its two files, which shows
+    that this reading reads what they write."""
+    read_catalog(os.path.join(reference_dir, "catalog", "Neo6_x64_VPN.cat"),
+                 [("Neo6_x64_VPN.sys", "pe"), ("Neo6_x64_VPN.inf", "flat")], "_v100_X64_RS3", exact=False)
+
+
+def two_platforms(source_dir, release_test, reference_dir):
+    """The platform comes from the image's machine type, not from its name or its code: the
+    x64 library with that field changed to ARM64's, beside the x64 library and the INF,
+    signed as a release signs it, has OS of both and every file with its two entries. Made
+    twice with one SOURCE_DATE_EPOCH, it is the same bytes, with that time."""
+    signed = os.path.join(release_test, SIGNED)
+    with tempfile.TemporaryDirectory() as work:
+        for name, _ in X64_FILES:
+            shutil.copy(os.path.join(signed, name), work)
+        image = bytearray(open(os.path.join(signed, "ZORVA_KT2HX-x64.dll"), "rb").read())
+        struct.pack_into("<H", image, struct.unpack_from("<I", image, 60)[0] + 4, 0xAA64)
+        open(os.path.join(work, "ZORVA_KT2HX-arm64.dll"), "wb").write(image)
+        files = X64_FILES + [("ZORVA_KT2HX-arm64.dll", "pe")]
+        members, epoch = [os.path.join(work, n) for n, _ in files], 1700000000
+        unsigned = generate(source_dir, os.path.join(work, "unsigned.cat"), members, epoch)
+        check(generate(source_dir, os.path.join(work, "again.cat"), members, epoch) == unsigned,
+              "two runs with one SOURCE_DATE_EPOCH give the same bytes")
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(release_test, "vendor.p12"), "-readpass",
+                        os.path.join(release_test, "pass.txt"), "-h", "sha256", "-n", "Zorva KT2HX driver package",
+                        "-in", os.path.join(work, "unsigned.cat"), "-out", os.path.join(work, "two.cat")],
+                       check=True, stdout=subprocess.DEVNULL)
+        read_catalog(os.path.join(work, "two.cat"), files, "_v100_X64,_v100_ARM64", exact=True,
+                     this_update=datetime.fromtimestamp(epoch, timezone.utc))
+
+
+def refusals(source_dir, release_test, reference_dir):
+    """Files the generator must refuse, with one line naming the cause, rather than list
+    them as something they are not (a library that is no PE image would otherwise be listed
+    by the hash of its bytes, which Windows never computes for it); nothing left behind."""
+    with tempfile.TemporaryDirectory() as work:
+        inf, dll = [os.path.join(release_test, SIGNED, n) for n in ("zorva_kt2hx.inf", "ZORVA_KT2HX-x64.dll")]
+        not_an_image, text, upper = [os.path.join(work, n) for n in ("ZORVA_KT2HX-x64.dll", "readme.txt", "ZORVA_KT2HX.INF")]
+        for copy in (not_an_image, text, upper):
+            shutil.copy(inf, copy)
+        for members, cause in [
+            ([not_an_image, inf], "ZORVA_KT2HX-x64.dll: not a PE image"),
+            ([dll, text], "readme.txt: neither a PE image"),
+            ([inf], "no PE image among the members"),
+            ([inf, dll, inf], "zorva_kt2hx.inf: listed twice"),
+            ([inf, dll, upper], "ZORVA_KT2HX.INF: listed twice"),  # Windows file names ignore case
+        ]:
+            def refused(catalog, tmp):
+                run = writer(source_dir, catalog, members, TMPDIR=tmp)
+                stderr = run.communicate()[1]
+                check(run.returncode != 0 and stderr.count("\n") == 1 and cause in stderr,
+                      f"refused with '{cause}': {run.returncode} {stderr!r}")
+            left = left_behind(work, refused)
+            check(not left, f"'{cause}' left {left}")
+
+
+def signals(source_dir, release_test, reference_dir):
+    """INT, TERM or HUP while the generator works: it ends by that signal, so that its caller
+    sees why, and leaves nothing in TMPDIR or beside the catalog it was writing. (TERM's and
+    HUP's default actions end a process without running any cleanup.)"""
+    with tempfile.TemporaryDirectory() as work:
+        member = os.path.join(work, "ZORVA_KT2HX-x64.dll")
+        shutil.copy(os.path.join(release_test, "unsigned", "driver", "ZORVA_KT2HX-x64.dll"), member)
+        # A gigabyte of hole after the unsigned image keeps it a PE image, costs no disk and
+        # keeps the generator hashing long after the signal.
+        os.truncate(member, 1 << 30)
+
+        def working(pid, tmp):  # it holds its member open or has made a temporary file
+            fds = os.path.join("/proc", str(pid), "fd")
+            with contextlib.suppress(OSError):  # a descriptor closed while it was read
+                return member in {os.readlink(os.path.join(fds, fd)) for fd in os.listdir(fds)} or os.listdir(tmp)
+
+        for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            def stopped(catalog, tmp):
+                run, deadline = writer(source_dir, catalog, [member], TMPDIR=tmp), time.monotonic() + 20
+                while not working(run.pid, tmp) and run.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                run.send_signal(stop)
+                check(run.wait(30) == -stop, f"{stop.name}: ended by {run.returncode}")
+            left = left_behind(work, stopped)
+            check(not left, f"{stop.name}: left {left}")
+
+
+CASES = {"signed": signed_release, "reference": reference, "two-platforms": two_platforms,
+         "refusals": refusals, "signals": signals}
+
+
 def main(case, source_dir, binary_dir, reference_dir=None):
-    signed = os.path.join(binary_dir, "release-test", "signed", "driver")
-    x64_files = [("ZORVA_KT2HX-x64.dll", "pe"), ("zorva_kt2hx.inf", "flat")]
-    release_files = x64_files + [("ZORVA_KT2HX-arm64.dll", "pe")]
-    if case == "signed":
-        epoch = os.environ.get("SOURCE_DATE_EPOCH") or subprocess.run(
-            ["git", "-C", source_dir, "log", "-1", "--format=%ct"], capture_output=True, text=True).stdout
-        read_catalog(os.path.join(signed, "zorva_kt2hx.cat"), release_files, "_v100_X64,_v100_ARM64", exact=True,
-                     this_update=datetime.fromtimestamp(int(epoch), timezone.utc))
-    elif case == "reference":
-        read_catalog(os.path.join(reference_dir, "catalog", "Neo6_x64_VPN.cat"),
-                     [("Neo6_x64_VPN.sys", "pe"), ("Neo6_x64_VPN.inf", "flat")], "_v100_X64_RS3", exact=False)
-    elif case == "reproducible":
-        epoch = 1700000000
-        with tempfile.TemporaryDirectory() as work:
-            members = [os.path.join(signed, name) for name, _ in release_files]
-            first = generate(source_dir, os.path.join(work, "first.cat"), members, epoch)
-            check(generate(source_dir, os.path.join(work, "second.cat"), members, epoch) == first,
-                  "two runs with one SOURCE_DATE_EPOCH give the same bytes")
-            ctl = cms.ContentInfo.load(first)["content"]["encap_content_info"]["content"].parse(TrustList)
-            check(ctl["this_update"].native == datetime.fromtimestamp(epoch, timezone.utc), "the catalog's time")
-    elif case == "two-platforms":
-        # The platform comes from the image's machine type, not from its name or its code: the
-        # x64 library with that field changed to ARM64's, beside the x64 library and the INF,
-        # signed as a release signs it.
-        with tempfile.TemporaryDirectory() as work:
-            for name, _ in x64_files:
-                shutil.copy(os.path.join(signed, name), work)
-            image = bytearray(open(os.path.join(signed, "ZORVA_KT2HX-x64.dll"), "rb").read())
-            struct.pack_into("<H", image, struct.unpack_from("<I", image, 60)[0] + 4, 0xAA64)
-            open(os.path.join(work, "ZORVA_KT2HX-arm64.dll"), "wb").write(image)
-            files = x64_files + [("ZORVA_KT2HX-arm64.dll", "pe")]
-            generate(source_dir, os.path.join(work, "unsigned.cat"), [os.path.join(work, n) for n, _ in files], 1700000000)
-            test = os.path.join(binary_dir, "release-test")
-            subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(test, "vendor.p12"), "-readpass",
-                            os.path.join(test, "pass.txt"), "-h", "sha256", "-n", "Zorva KT2HX driver package",
-                            "-in", os.path.join(work, "unsigned.cat"), "-out", os.path.join(work, "two.cat")],
-                           check=True, stdout=subprocess.DEVNULL)
-            read_catalog(os.path.join(work, "two.cat"), files, "_v100_X64,_v100_ARM64", exact=True)
-    elif case == "refusals":
-        # Files the generator must refuse, with one line naming the cause, rather than list
-        # them as something they are not: a library that is no PE image would otherwise
-        # be listed by the hash of its bytes, which Windows never computes for it.
-        with tempfile.TemporaryDirectory() as work:
-            inf = os.path.join(signed, "zorva_kt2hx.inf")
-            not_an_image = os.path.join(work, "ZORVA_KT2HX-x64.dll")
-            shutil.copy(inf, not_an_image)
-            text = os.path.join(work, "readme.txt")
-            shutil.copy(inf, text)
-            for n, (members, cause) in enumerate([
-                ([not_an_image, inf], "ZORVA_KT2HX-x64.dll: not a PE image"),
-                ([os.path.join(signed, "ZORVA_KT2HX-x64.dll"), text], "readme.txt: neither a PE image"),
-                ([inf], "no PE image among the members"),
-                ([inf, os.path.join(signed, "ZORVA_KT2HX-x64.dll"), inf], "zorva_kt2hx.inf: listed twice"),
-            ]):
-                out = os.path.join(work, f"refused-{n}.cat")
-                run = subprocess.run(["sh", os.path.join(source_dir, "package", "release", "make-catalog.sh"), out]
-                                     + members, capture_output=True, text=True)
-                check(run.returncode != 0 and run.stderr.count("\n") == 1 and cause in run.stderr
-                      and not os.path.exists(out), f"refused with '{cause}': {run.returncode} {run.stderr!r}")
-    else:
+    if case not in CASES:
         sys.exit(f"catalog-test.py: unknown case {case}")
+    CASES[case](source_dir, os.path.join(binary_dir, "release-test"), reference_dir)
     print(f"{case}: {'FAILED' if failures else 'ok'}")
     sys.exit(1 if failures else 0)
 
