@@ -52,61 +52,32 @@ def check(ok, what):
     return ok
 
 
-class NameValue(core.Sequence):
-    _fields = [("name", core.BMPString), ("flags", core.Integer), ("value", core.OctetString)]
+def sequence(*fields):
+    return type("Sequence", (core.Sequence,), {"_fields": list(fields)})
 
 
-class Attribute(core.Sequence):
-    _fields = [("type", core.ObjectIdentifier), ("values", core.SetOf, {"spec": core.Any})]
+def sequence_of(child, base=core.SequenceOf):
+    return type(base.__name__, (base,), {"_child_spec": child})
 
 
-class Attributes(core.SetOf):
-    _child_spec = Attribute
-
-
-class Member(core.Sequence):
-    _fields = [("identifier", core.OctetString), ("attributes", Attributes)]
-
-
-class Members(core.SequenceOf):
-    _child_spec = Member
-
-
-class Extension(core.Sequence):
-    _fields = [("type", core.ObjectIdentifier), ("value", core.OctetString)]
-
-
-class Extensions(core.SequenceOf):
-    _child_spec = Extension
-
-
-class Usages(core.SequenceOf):
-    _child_spec = core.ObjectIdentifier
-
-
+NameValue = sequence(("name", core.BMPString), ("flags", core.Integer), ("value", core.OctetString))
+Attribute = sequence(("type", core.ObjectIdentifier), ("values", core.SetOf, {"spec": core.Any}))
+Member = sequence(("identifier", core.OctetString), ("attributes", sequence_of(Attribute, core.SetOf)))
+Extension = sequence(("type", core.ObjectIdentifier), ("value", core.OctetString))
 # The certificate trust list as catalogs hold it: no version, no sequence number, no next
 # update; a field out of this order fails to parse.
-class TrustList(core.Sequence):
-    _fields = [
-        ("usage", Usages),
-        ("list_identifier", core.OctetString),
-        ("this_update", core.UTCTime),
-        ("subject_algorithm", algos.DigestAlgorithm),
-        ("members", Members),
-        ("extensions", Extensions, {"explicit": 0}),
-    ]
-
-
-class IndirectData(core.Sequence):
-    _fields = [("type", core.ObjectIdentifier), ("value", core.Any)]
-
-
-class DigestInfo(core.Sequence):
-    _fields = [("algorithm", core.Any), ("digest", core.OctetString)]
-
-
-class IndirectDataContent(core.Sequence):
-    _fields = [("data", IndirectData), ("digest", DigestInfo)]
+TrustList = sequence(
+    ("usage", sequence_of(core.ObjectIdentifier)),
+    ("list_identifier", core.OctetString),
+    ("this_update", core.UTCTime),
+    ("subject_algorithm", algos.DigestAlgorithm),
+    ("members", sequence_of(Member)),
+    ("extensions", sequence_of(Extension), {"explicit": 0}),
+)
+IndirectDataContent = sequence(
+    ("data", sequence(("type", core.ObjectIdentifier), ("value", core.Any))),
+    ("digest", sequence(("algorithm", core.Any), ("digest", core.OctetString))),
+)
 
 
 def name_value(der):
@@ -131,13 +102,8 @@ def authenticode_ranges(data):
 def file_hashes(path, kind):
     data = open(path, "rb").read()
     ranges = authenticode_ranges(data) if kind == "pe" else [(0, len(data))]
-    hashes = {}
-    for name in ("sha256", "sha1"):
-        h = hashlib.new(name)
-        for begin, end in ranges:
-            h.update(data[begin:end])
-        hashes[name] = h.digest()
-    return hashes
+    covered = b"".join(data[begin:end] for begin, end in ranges)
+    return {name: hashlib.new(name, covered).digest() for name in ("sha256", "sha1")}
 
 
 def inf_hardware_ids(path):
