@@ -39,6 +39,9 @@ bad_case missing-module "PKCS #11 module $t/absent.so: no such readable file" \
     SIGNING_PKCS11_MODULE="$t/absent.so" "$key" "$token_cert" "$pin_file"
 bad_case unknown-key "no key pkcs11:token=$token_label;object=absent" "$module" \
     SIGNING_KEY="pkcs11:token=$token_label;object=absent;type=private" "$token_cert" "$pin_file"
+# Without the chain to a root it knows, a signature does not verify, and is not published.
+bad_case signature-without-its-chain "$dll: the signature does not verify: unable to get local issuer certificate" \
+    "$module" "$key" "$token_cert" "$pin_file"
 bad_case certificate-of-another-key "certificate $t/vendor.pem does not belong to the key" \
     "$module" "$key" SIGNING_CERT="$t/vendor.pem" "$pin_file"
 
