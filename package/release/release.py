@@ -161,10 +161,9 @@ class Run:
             return None
         target = os.readlink(self.out_dir)
         folder, _, release = target.partition("/")
+        path = os.path.join(self.store, release)
         if folder != self.store_name or not RELEASE_NAME.fullmatch(release) or (
-                os.path.lexists(os.path.join(self.store, release))
-                and (os.path.islink(os.path.join(self.store, release))
-                     or not os.path.isdir(os.path.join(self.store, release)))):
+                os.path.lexists(path) and (os.path.islink(path) or not os.path.isdir(path))):
             raise Failure(f"{self.out_dir} links to {target}, not to a release in "
                           f"{self.store_name}/: move the link away first")
         return release
@@ -182,12 +181,14 @@ class Run:
                 raise
             raise Failure(f"another run is making a release in {self.out_dir}: "
                           "try again when it has ended") from None
-        self.lock = lock
+        self.lock = lock  # held until this process ends
         # Read again under the lock: the link may have moved meanwhile.
         self.current = self.current_release()
+        # What runs killed outright left behind. A signer such a run orphaned may still be
+        # writing there: what it adds meanwhile goes at the next run.
         for entry in os.listdir(self.store):
             if entry not in ("lock", self.current):
-                remove(os.path.join(self.store, entry))
+                remove(os.path.join(self.store, entry), ignore_errors=True)
         while True:
             name = "release." + "".join(secrets.choice(string.ascii_letters + string.digits)
                                          for _ in range(6))
@@ -244,20 +245,11 @@ class Run:
         return os.path.join(self.stage, "work", name)
 
 
-def remove(path):
+def remove(path, ignore_errors=False):
     if os.path.islink(path) or os.path.isfile(path):
         os.unlink(path)
     elif os.path.isdir(path):
-        shutil.rmtree(path)
-
-
-def publishable(folder):
-    """Readable by others, whatever the umask of whoever ran it: a CI uploader, a web server
-    or a colleague reads the release."""
-    for root, folders, files in os.walk(folder):
-        os.chmod(root, 0o755)
-        for name in files:
-            os.chmod(os.path.join(root, name), 0o644)
+        shutil.rmtree(path, ignore_errors=ignore_errors)
 
 
 # -- Signing ---------------------------------------------------------------------------------
@@ -559,7 +551,6 @@ def make_release(run, signer):
     else:
         os.replace(cabinet, os.path.join(stage, CABINET))
     remove(os.path.join(stage, "work"))
-    publishable(stage)
 
 
 def sha256_lines(folder):
@@ -612,6 +603,8 @@ def on_signal(signum, frame):
 
 
 if __name__ == "__main__":
+    # The release is read by others, whatever the umask of whoever runs it: a CI uploader,
+    # a web server, a colleague. Everything in it is made by this run or its children.
     os.umask(0o022)
     for signum in STOP_SIGNALS:
         signal.signal(signum, on_signal)
@@ -620,6 +613,9 @@ if __name__ == "__main__":
     except Failure as e:
         print(f"{PROGRAM}: {e}", file=sys.stderr)
         sys.exit(e.status)
+    except OSError as e:
+        print(f"{PROGRAM}: {e}", file=sys.stderr)
+        sys.exit(1)
     except Stopped as e:
         print(f"{PROGRAM}: stopped by {signal.Signals(e.signum).name}", file=sys.stderr)
         sys.exit(128 + e.signum)

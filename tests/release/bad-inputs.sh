@@ -42,6 +42,9 @@ bad_case unknown-key "no key pkcs11:token=$token_label;object=absent" "$module" 
 # Without the chain to a root it knows, a signature does not verify, and is not published.
 bad_case signature-without-its-chain "$dll: the signature does not verify: unable to get local issuer certificate" \
     "$module" "$key" "$token_cert" "$pin_file"
+# A PIN in the URI would reach the signer's command line, which every user may read.
+bad_case pin-in-the-key "SIGNING_KEY holds the PIN" "$module" SIGNING_KEY="$token_key;pin-value=$pin" \
+    "$token_cert" "$pin_file"
 bad_case certificate-of-another-key "certificate $t/vendor.pem does not belong to the key" \
     "$module" "$key" SIGNING_CERT="$t/vendor.pem" "$pin_file"
 
