@@ -1,12 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages the build, the Wine test runs, the static analysis and the
-# driver package's signing (with a key on a PKCS #11 token through libp11's engine; SoftHSM2
-# and OpenSC's pkcs11-tool make the tests' token), its catalog test, its bill of materials and the release tests
-# need, when any is missing. clang 14 with its runtimes and LLVM's tools build the native fuzz
-# targets and report their coverage. npm may come from another source than Debian's own
-# package; any npm will do. The ARM64 build's compiler is clang-19 with lld; its CRT and
-# runtimes come from Debian's source packages (cmake/aarch64-sysroot.sh, which needs
-# dpkg-source), its Wine from arm64 packages unpacked by cmake/arm64-root.sh.
+# driver package's signing (a key on a PKCS #11 token through libp11's engine; SoftHSM2 and
+# OpenSC's pkcs11-tool make the tests' token), its catalog test, its bill of materials and
+# the release tests need, when any is missing. clang 14 with its runtimes and LLVM's tools
+# build the native fuzz targets and report their coverage. npm may come from another source
+# than Debian's own package; any npm will do. The ARM64 build's compiler is clang-19 with
+# lld; its CRT and runtimes come from Debian's source packages (cmake/aarch64-sysroot.sh,
+# which needs dpkg-source), its Wine from arm64 packages unpacked by cmake/arm64-root.sh.
 set -eu
 packages="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 mingw-w64-x86-64-dev wine64 cmake make googletest osslsigncode gcab openssl clang-tidy
