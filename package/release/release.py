@@ -173,7 +173,8 @@ class Run:
         os.makedirs(self.store, exist_ok=True)
         os.chmod(self.store, 0o755)
         # Python's descriptors are not inherited: no child ever holds the lock.
-        lock = os.open(os.path.join(self.store, "lock"), os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+        lock = os.open(os.path.join(self.store, "lock"),
+                       os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError as e:
@@ -307,7 +308,8 @@ class Signer:
     def open_pkcs12(self, *args):
         """Opens the .p12 with the password from its file, with OpenSSL's legacy algorithms
         when the file was written with them (RC2 and 3DES, as many Windows exports are)."""
-        command = ["openssl", "pkcs12", "-in", self.cert, "-passin", "file:" + self.pass_file, *args]
+        command = ["openssl", "pkcs12", "-in", self.cert,
+                   "-passin", "file:" + self.pass_file, *args]
         status, output = self.run.run(command)
         if status != 0 and "unsupported" in output.lower():
             status, output = self.run.run(command[:2] + ["-legacy"] + command[2:])
@@ -467,7 +469,8 @@ class Signer:
                   if line.startswith("Timestamp Server Signature verification: ")]
         errors = re.findall(r"Verify error: ?(.*)", output)
         if stamped and stamps != ["ok"]:
-            against = f"TIMESTAMP_CA {self.timestamp_ca}" if self.timestamp_ca else "the system's roots"
+            against = (f"TIMESTAMP_CA {self.timestamp_ca}" if self.timestamp_ca
+                       else "the system's roots")
             return f"the time stamp does not verify against {against}" + (
                 f" ({errors[0]})" if errors else "")
         if verdicts != ["ok"] or not lines or lines[-1] != "Succeeded":
