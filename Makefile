@@ -6,8 +6,12 @@
 #               (DEMO_LANG=ja_JP: the UI language it switches to; de_DE by default;
 #               DEMO_ARCH=arm64: with the ARM64 build in arm64 Wine)
 #   make package  install what is missing, build, make the driver package in
-#               build/release (SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt
-#               [TIMESTAMP_URL=...] sign it; without SIGNING_CERT it is unsigned)
+#               build/release, signed with SIGNING_CERT=vendor.p12 SIGNING_PASS_FILE=pass.txt,
+#               or with a key on a token: SIGNING_PKCS11_MODULE=module.so
+#               SIGNING_KEY='pkcs11:...' SIGNING_CERT=vendor.pem SIGNING_PASS_FILE=pin.txt;
+#               [SIGNING_CHAIN=...] [TIMESTAMP_URL='...'] [TIMESTAMP_CA=...]
+#               [TIMESTAMP_TIMEOUT=...] (package/release/release.py); without SIGNING_CERT
+#               it is unsigned
 #   make fuzz   fuzz the parsers of device-supplied text natively, FUZZ_SECONDS (60) a target
 BUILD ?= build
 JOBS ?= 2
@@ -25,9 +29,15 @@ export ZORVA_DEMO_LANG := $(value DEMO_LANG)
 export ZORVA_DEMO_ARCH := $(value DEMO_ARCH)
 export ZORVA_SIGNING_CERT := $(value SIGNING_CERT)
 export ZORVA_SIGNING_PASS_FILE := $(value SIGNING_PASS_FILE)
+export ZORVA_SIGNING_PKCS11_MODULE := $(value SIGNING_PKCS11_MODULE)
+export ZORVA_SIGNING_KEY := $(value SIGNING_KEY)
+export ZORVA_SIGNING_CHAIN := $(value SIGNING_CHAIN)
 export ZORVA_TIMESTAMP_URL := $(value TIMESTAMP_URL)
+export ZORVA_TIMESTAMP_CA := $(value TIMESTAMP_CA)
+export ZORVA_TIMESTAMP_TIMEOUT := $(value TIMESTAMP_TIMEOUT)
 export ZORVA_FUZZ_SECONDS := $(value FUZZ_SECONDS)
-unexport BUILD DEMO_LANG DEMO_ARCH SIGNING_CERT SIGNING_PASS_FILE TIMESTAMP_URL FUZZ_SECONDS
+unexport BUILD DEMO_LANG DEMO_ARCH SIGNING_CERT SIGNING_PASS_FILE SIGNING_PKCS11_MODULE \
+	SIGNING_KEY SIGNING_CHAIN TIMESTAMP_URL TIMESTAMP_CA TIMESTAMP_TIMEOUT FUZZ_SECONDS
 
 .PHONY: all deps configure build test demo bench package fuzz clean
 
@@ -79,12 +89,14 @@ bench: configure
 	@bench/run-bench.sh "$$ZORVA_BUILD"
 	@bench/run-bench.sh "$$ZORVA_BUILD/arm64"
 
-# The signing settings reach the script through its environment; the password itself only
-# ever as the path of the file that holds it.
+# The signing settings reach the script through its environment; the PIN or password itself
+# only ever as the path of the file that holds it.
 package: build
 	@SIGNING_CERT="$$ZORVA_SIGNING_CERT" SIGNING_PASS_FILE="$$ZORVA_SIGNING_PASS_FILE" \
-		TIMESTAMP_URL="$$ZORVA_TIMESTAMP_URL" \
-		package/release/release.sh "$$ZORVA_BUILD" "$$ZORVA_BUILD/release"
+		SIGNING_PKCS11_MODULE="$$ZORVA_SIGNING_PKCS11_MODULE" SIGNING_KEY="$$ZORVA_SIGNING_KEY" \
+		SIGNING_CHAIN="$$ZORVA_SIGNING_CHAIN" TIMESTAMP_URL="$$ZORVA_TIMESTAMP_URL" \
+		TIMESTAMP_CA="$$ZORVA_TIMESTAMP_CA" TIMESTAMP_TIMEOUT="$$ZORVA_TIMESTAMP_TIMEOUT" \
+		package/release/release.py "$$ZORVA_BUILD" "$$ZORVA_BUILD/release"
 
 fuzz: deps
 	@tests/fuzz/run-fuzz.sh "$$ZORVA_BUILD/fuzz" "$$ZORVA_FUZZ_SECONDS"
