@@ -61,6 +61,18 @@ step "unpacking the LLVM runtimes" tar -xJf "$work/src/llvm-toolchain-19_$llvm_u
     -C "$work/llvm" --strip-components=1 --wildcards --no-wildcards-match-slash \
     '*/cmake' '*/compiler-rt' '*/libcxx' '*/libcxxabi' '*/libunwind' '*/runtimes' '*/llvm/cmake' '*/llvm/utils'
 
+# Each source package's copyright file and the names of the sources the runtimes are built
+# from, kept with the toolchain: the bill of materials reads from them which licences cover
+# the members a link took in (lld and the objects name a source file only by its base name).
+doc=$sysroot/share/doc
+mkdir -p "$doc/mingw-w64" "$doc/llvm-toolchain-19"
+cp "$mingw_src/debian/copyright" "$doc/mingw-w64/copyright"
+(cd "$mingw_src" && find mingw-w64-crt -type f | LC_ALL=C sort) >"$doc/mingw-w64/source-files"
+step "llvm-toolchain-19's copyright file" tar -xJf "$(find "$work/src" -maxdepth 1 -name 'llvm-toolchain-19_*.debian.tar.xz')" \
+    -C "$doc/llvm-toolchain-19" --strip-components=1 debian/copyright
+(cd "$work/llvm" && find compiler-rt/lib/builtins libcxx/src libcxxabi/src libunwind/src -type f | LC_ALL=C sort) \
+    >"$doc/llvm-toolchain-19/source-files"
+
 cc="clang-19 --target=aarch64-w64-mingw32 --sysroot=$sysroot"
 tools="AR=llvm-ar-19 RANLIB=llvm-ranlib-19 DLLTOOL=llvm-dlltool-19 NM=llvm-nm-19 STRIP=llvm-strip-19"
 
