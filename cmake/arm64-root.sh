@@ -70,7 +70,7 @@ deb='deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.d
 
 # shellcheck source=cmake/cache-entry.sh
 . "$(dirname "$0")/cache-entry.sh"
-cache_entry wine-arm64-8.0
+cache_entry wine-arm64
 root=$entry
 echo "Making the arm64 Wine root in $root (once)" >&2
 
