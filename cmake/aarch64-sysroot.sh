@@ -5,25 +5,29 @@
 # Debian ships no aarch64 mingw-w64 CRT: it is built here from Debian's source packages,
 # fetched with `apt-get source` under a private APT configuration (nothing in /etc/apt
 # changes), together with compiler-rt's builtins and a static libunwind, libc++abi and libc++
-# built with Debian's clang-19. The versions are pinned: a point release of either source
-# package, or a newer clang-19, makes another cache entry instead of changing this one's
-# bytes under a finished build. Everything but the final path goes to stderr.
+# built with Debian's clang of the LLVM pin (cmake/llvm-pin.sh). The versions are pinned: a
+# point release of either source package, or another clang, makes another cache entry instead
+# of changing this one's bytes under a finished build. Everything but the final path goes to
+# stderr.
 set -eu
 
 mingw_version=10.0.0-3
-llvm_version=1:19.1.7-3~deb12u1
-llvm_upstream=19.1.7
+# shellcheck source=cmake/llvm-pin.sh
+. "$(dirname "$0")/llvm-pin.sh"
 deb_src='deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main'
 
-clang_version=$(dpkg-query -W -f='${Version}' clang-19)
+clang_version=$(dpkg-query -W -f='${Version}' "clang-$llvm_major")
 if [ "$clang_version" != "$llvm_version" ]; then
-    echo "clang-19 $clang_version is installed; this toolchain is pinned to $llvm_version" >&2
+    echo "clang-$llvm_major $clang_version is installed; this toolchain is pinned to $llvm_version" >&2
     exit 1
 fi
 
+# The pin is part of the recipe, for the cache's key.
+# shellcheck disable=SC2034
+recipe_files="$(dirname "$0")/llvm-pin.sh"
 # shellcheck source=cmake/cache-entry.sh
 . "$(dirname "$0")/cache-entry.sh"
-cache_entry "aarch64-w64-mingw32-mingw$mingw_version-llvm$llvm_upstream" aarch64-w64-mingw32.cfg
+cache_entry aarch64-w64-mingw32 aarch64-w64-mingw32.cfg
 sysroot=$entry
 cfg=$result
 echo "Building the aarch64-w64-mingw32 toolchain in $sysroot (once)" >&2
@@ -50,14 +54,14 @@ export APT_CONFIG
 step "apt-get update (deb-src only)" apt-get update
 cd "$work/src"
 step "apt-get source mingw-w64=$mingw_version" apt-get source -q mingw-w64="$mingw_version"
-step "apt-get source llvm-toolchain-19=$llvm_version" \
-    apt-get source -q --download-only llvm-toolchain-19="$llvm_version"
+step "apt-get source llvm-toolchain-$llvm_major=$llvm_version" \
+    apt-get source -q --download-only "llvm-toolchain-$llvm_major=$llvm_version"
 unset APT_CONFIG
 mingw_src=$(find "$work/src" -maxdepth 1 -type d -name 'mingw-w64-*' | head -1)
 # Only the runtimes' folders of the 164 MB LLVM tarball, unpatched: Debian's patches to
 # them are for its Linux builds.
 mkdir -p "$work/llvm"
-step "unpacking the LLVM runtimes" tar -xJf "$work/src/llvm-toolchain-19_$llvm_upstream.orig.tar.xz" \
+step "unpacking the LLVM runtimes" tar -xJf "$work/src/llvm-toolchain-${llvm_major}_$llvm_upstream.orig.tar.xz" \
     -C "$work/llvm" --strip-components=1 --wildcards --no-wildcards-match-slash \
     '*/cmake' '*/compiler-rt' '*/libcxx' '*/libcxxabi' '*/libunwind' '*/runtimes' '*/llvm/cmake' '*/llvm/utils'
 
@@ -65,16 +69,16 @@ step "unpacking the LLVM runtimes" tar -xJf "$work/src/llvm-toolchain-19_$llvm_u
 # from, kept with the toolchain: the bill of materials reads from them which licences cover
 # the members a link took in (lld and the objects name a source file only by its base name).
 doc=$sysroot/share/doc
-mkdir -p "$doc/mingw-w64" "$doc/llvm-toolchain-19"
+mkdir -p "$doc/mingw-w64" "$doc/llvm-toolchain-$llvm_major"
 cp "$mingw_src/debian/copyright" "$doc/mingw-w64/copyright"
 (cd "$mingw_src" && find mingw-w64-crt -type f | LC_ALL=C sort) >"$doc/mingw-w64/source-files"
-step "llvm-toolchain-19's copyright file" tar -xJf "$(find "$work/src" -maxdepth 1 -name 'llvm-toolchain-19_*.debian.tar.xz')" \
-    -C "$doc/llvm-toolchain-19" --strip-components=1 debian/copyright
+step "llvm-toolchain-$llvm_major's copyright file" tar -xJf "$(find "$work/src" -maxdepth 1 -name "llvm-toolchain-${llvm_major}_*.debian.tar.xz")" \
+    -C "$doc/llvm-toolchain-$llvm_major" --strip-components=1 debian/copyright
 (cd "$work/llvm" && find compiler-rt/lib/builtins libcxx/src libcxxabi/src libunwind/src -type f | LC_ALL=C sort) \
-    >"$doc/llvm-toolchain-19/source-files"
+    >"$doc/llvm-toolchain-$llvm_major/source-files"
 
-cc="clang-19 --target=aarch64-w64-mingw32 --sysroot=$sysroot"
-tools="AR=llvm-ar-19 RANLIB=llvm-ranlib-19 DLLTOOL=llvm-dlltool-19 NM=llvm-nm-19 STRIP=llvm-strip-19"
+cc="clang-$llvm_major --target=aarch64-w64-mingw32 --sysroot=$sysroot"
+tools="AR=llvm-ar-$llvm_major RANLIB=llvm-ranlib-$llvm_major DLLTOOL=llvm-dlltool-$llvm_major NM=llvm-nm-$llvm_major STRIP=llvm-strip-$llvm_major"
 
 mkdir -p "$work/headers" "$work/crt"
 cd "$work/headers"
@@ -93,16 +97,16 @@ step "mingw-w64 CRT (install)" make install
 # undecorated exports. The release's trust tests link against it. (dlltool names the
 # library's internal symbols after the output path: a relative one keeps the cache out.)
 cd "$sysroot/lib"
-step "wintrust import library" llvm-dlltool-19 -m arm64 -d "$mingw_src/mingw-w64-crt/libarm32/wintrust.def" \
+step "wintrust import library" "llvm-dlltool-$llvm_major" -m arm64 -d "$mingw_src/mingw-w64-crt/libarm32/wintrust.def" \
     -l libwintrust.a
 
 # compiler-rt's builtins, in a resource folder of our own beside clang's own headers.
 resource=$sysroot/clang-resource
 mkdir -p "$resource"
-ln -s "$(clang-19 -print-resource-dir)/include" "$resource/include"
+ln -s "$("clang-$llvm_major" -print-resource-dir)/include" "$resource/include"
 cmake_common="-DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=aarch64
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_AR=/usr/bin/llvm-ar-19 -DCMAKE_RANLIB=/usr/bin/llvm-ranlib-19
-    -DCMAKE_C_COMPILER=clang-19 -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_ASM_COMPILER=clang-19
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_AR=/usr/bin/llvm-ar-$llvm_major -DCMAKE_RANLIB=/usr/bin/llvm-ranlib-$llvm_major
+    -DCMAKE_C_COMPILER=clang-$llvm_major -DCMAKE_CXX_COMPILER=clang++-$llvm_major -DCMAKE_ASM_COMPILER=clang-$llvm_major
     -DCMAKE_C_COMPILER_TARGET=aarch64-w64-mingw32 -DCMAKE_CXX_COMPILER_TARGET=aarch64-w64-mingw32
     -DCMAKE_ASM_COMPILER_TARGET=aarch64-w64-mingw32 -DCMAKE_SYSROOT=$sysroot"
 # shellcheck disable=SC2086
@@ -139,7 +143,8 @@ cat >"$cfg" <<'EOF'
 -stdlib=libc++
 -fuse-ld=lld
 EOF
-printf 'mingw-w64 %s\nllvm-toolchain-19 %s\nclang-19 %s\n' "$mingw_version" "$llvm_version" "$clang_version" \
+printf 'mingw-w64 %s\nllvm-toolchain-%s %s\nclang-%s %s\n' "$mingw_version" "$llvm_major" "$llvm_version" \
+    "$llvm_major" "$clang_version" \
     >"$sysroot/VERSIONS"
 echo "Toolchain ready: $(du -sh "$sysroot" | cut -f1)" >&2
 cache_done

@@ -4,8 +4,9 @@
 #       Makes the arm64 root once, in a cache outside the build tree, and prints its path.
 #   arm64-root.sh run ROOT BINDDIR... -- COMMAND [ARG...]
 #       Runs COMMAND (a path inside the root) in ROOT, entered in a private mount namespace
-#       with /proc, /dev, /tmp and each BINDDIR at its own path, in the current folder
-#       (which a BINDDIR holds). An arm64 program runs as
+#       of an unprivileged user namespace (no root needed, for root and others alike) with
+#       /proc, /dev, /tmp and each BINDDIR at its own path, in the current folder (which a
+#       BINDDIR holds). An arm64 program runs as
 #       `/usr/lib/wine/wine64-preloader PROGRAM`, the shim that starts it under qemu.
 # Nothing system-wide changes: the packages are fetched with `apt-get download` under a
 # private APT configuration and unpacked with dpkg-deb (the host's dpkg gets no foreign
@@ -27,12 +28,20 @@ run)
     shift
     # The wineserver socket lives under /tmp: every namespace sees the host's, so the
     # processes of one prefix meet one server whichever namespace started them.
+    # No real root is needed: a user namespace in which the caller is root makes the mounts,
+    # and a second one, nested in it, maps the caller back to their own ids before entering
+    # the root. Wine names its server folder /tmp/.wine-UID after the uid it sees, and refuses
+    # one owned by another user: as root of a namespace, an ordinary user would meet the real
+    # root's /tmp/.wine-0; as themselves, they meet their own, as their x64 runs do. The
+    # programs run without capabilities.
     # shellcheck disable=SC2016
-    exec unshare -m sh -c '
+    exec unshare --user --map-root-user --mount sh -c '
         set -e
         root=$1
         binds=$2
-        shift 2
+        uid=$3
+        gid=$4
+        shift 4
         mount --make-rprivate /
         mount --rbind /proc "$root/proc"
         mount --rbind /dev "$root/dev"
@@ -41,7 +50,8 @@ run)
             mkdir -p "$root$dir"
             mount --bind "$dir" "$root$dir"
         done
-        exec chroot "$root" /bin/sh -c "cd \"\$0\" && exec \"\$@\"" "$PWD" "$@"' sh "$root" "$binds" "$@"
+        exec unshare --user --map-user="$uid" --map-group="$gid" --root="$root" --wd="$PWD" -- "$@"' \
+        sh "$root" "$binds" "$(id -u)" "$(id -g)" "$@"
     ;;
 setup) ;;
 *)
@@ -60,7 +70,7 @@ deb='deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.d
 
 # shellcheck source=cmake/cache-entry.sh
 . "$(dirname "$0")/cache-entry.sh"
-cache_entry wine-arm64-8.0
+cache_entry wine-arm64
 root=$entry
 echo "Making the arm64 Wine root in $root (once)" >&2
 

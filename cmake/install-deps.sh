@@ -4,14 +4,17 @@
 # OpenSC's pkcs11-tool make the tests' token), its catalog test, its bill of materials and
 # the release tests need, when any is missing. clang 14 with its runtimes and LLVM's tools
 # build the native fuzz targets and report their coverage. npm may come from another source
-# than Debian's own package; any npm will do. The ARM64 build's compiler is clang-19 with
-# lld; its CRT and runtimes come from Debian's source packages (cmake/aarch64-sysroot.sh,
-# which needs dpkg-source), its Wine from arm64 packages unpacked by cmake/arm64-root.sh.
+# than Debian's own package; any npm will do. The ARM64 build's compiler is the clang of the
+# LLVM pin (cmake/llvm-pin.sh) with its lld; its CRT and runtimes come from Debian's source
+# packages (cmake/aarch64-sysroot.sh, which needs dpkg-source), its Wine from arm64 packages
+# unpacked by cmake/arm64-root.sh.
 set -eu
+# shellcheck source=cmake/llvm-pin.sh
+. "$(dirname "$0")/llvm-pin.sh"
 packages="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 mingw-w64-x86-64-dev wine64 cmake make googletest osslsigncode gcab openssl clang-tidy
 python3-asn1crypto clang-14 libclang-rt-14-dev llvm-14 python3 python3-jsonschema
-clang-19 lld-19 llvm-19 dpkg-dev xz-utils softhsm2 libengine-pkcs11-openssl opensc"
+clang-$llvm_major lld-$llvm_major llvm-$llvm_major dpkg-dev xz-utils softhsm2 libengine-pkcs11-openssl opensc"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -3,7 +3,7 @@
 # its seed corpus (the folder named after it) and then fuzzes it for SECONDS under
 # AddressSanitizer and UBSan. The first finding fails the run and leaves its input in
 # BUILD_DIR/<target>/crash-*: it becomes a row of the target's table test.
-#   run-fuzz.sh BUILD_DIR SECONDS      (CTest: 60; make fuzz FUZZ_SECONDS=N)
+#   run-fuzz.sh BUILD_DIR SECONDS      (CTest: 5; make fuzz FUZZ_SECONDS=N, 60 by default)
 #   run-fuzz.sh --coverage BUILD_DIR   the line and branch coverage the seed corpus reaches
 # Inputs that reach new code collect in BUILD_DIR/<target>/new; to keep them, merge them
 # into the corpus by hand:
@@ -17,7 +17,7 @@ if [ "$1" = --coverage ]; then
 fi
 build=$1
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DZORVA_FUZZ_COVERAGE=$coverage >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" >/dev/null
+cmake --build "$build" -j "${ZORVA_JOBS:-2}" >/dev/null
 # Each target: its name, the longest input worth trying (a host may run past the 256 units
 # of WinHttpCrackUrl's buffer; a tail needs no more than a few UDNs), the parser's file.
 for target in udn:256:udn.h host_names:1024:host_names.cpp; do
