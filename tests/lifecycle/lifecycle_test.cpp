@@ -33,7 +33,7 @@ namespace zorva_test {
 namespace {
 
 using zorva_demo::kHardwareId;
-constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\ZORVA_KT2HX_2_2_0.dll";
+constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\" ZORVA_INSTALLED_NAME;
 
 const std::wstring kPackageInf = WindowsPath(ZORVA_PACKAGE_INF);
 // The signed release of the package: the signed library and the catalog beside the INF.
@@ -42,7 +42,7 @@ const std::wstring kSignedPackageInf = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
 // The library as a package ships it, next to its INF.
 std::wstring PackagedDll(const std::wstring& inf = kPackageInf)
 {
-    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\" ZORVA_DLL_NAME;
+    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\" ZORVA_MODULE_NAME;
 }
 
 struct InstallerRun {
@@ -191,7 +191,7 @@ TEST_F(PackageInstall, InstallerReportsSuccess)
 TEST_F(PackageInstall, CopiesTheLibraryIntoSystem32UnderItsInstalledName)
 {
     const std::vector<BYTE> installed = FileBytes(kInstalledDll);
-    ASSERT_FALSE(installed.empty()) << "no ZORVA_KT2HX_2_2_0.dll in System32\n" << run_.output;
+    ASSERT_FALSE(installed.empty()) << "no " ZORVA_INSTALLED_NAME " in System32\n" << run_.output;
     EXPECT_TRUE(installed == FileBytes(PackagedDll())) << "System32 holds another file than the package's library";
 }
 
@@ -199,7 +199,7 @@ TEST_F(PackageInstall, RegistersTheLibraryAsTheCoInstallerOfOneNewDevice)
 {
     const std::vector<Device> devices = ApplianceDevices();
     ASSERT_EQ(devices.size(), 1u) << run_.output;
-    EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{L"ZORVA_KT2HX_2_2_0.dll,CoDeviceInstall"});
+    EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{ZORVA_INSTALLED_DLL L",CoDeviceInstall"});
 }
 
 TEST_F(PackageInstall, WritesBothTreesWithEnglishCaptions)
