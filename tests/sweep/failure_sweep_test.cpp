@@ -7,6 +7,7 @@
 // own.
 
 #include "coinstaller/test_device.h"
+#include "common/failure_form.h"
 #include "support/delay_imports.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
@@ -428,7 +429,7 @@ TEST_F(VerbSweeps, Download)
 
 // How each delay-loaded function reports failure, as the table of platform calls gives it,
 // and whether it returns anything at all.
-enum class Form { Status, Hresult, False, InvalidHandle, Never };
+using zorva::Form;
 struct DelayLoaded {
     Form form;
     bool returnsNothing;
