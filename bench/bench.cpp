@@ -17,11 +17,11 @@
 
 #include "console/console_text.h"
 #include "console/owners.h"
+#include "shellverbs/verbs.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry.h"
 #include "support/standins_control.h"
-#include "support/verb_names.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -549,7 +549,7 @@ void VerbFigures(std::vector<Row>& rows)
         ResetStandins();
         AddDevice(kUdn, kDescriptionUrl);
     };
-    for (const VerbName& name : kVerbNames) {
+    for (const zorva::VerbName& name : zorva::kVerbNames) {
         const VerbCase verb = VerbCaseOf(name.verb);
         const std::vector<Variant> variants = {
             {name.entryPoint, 1, freshStandins, [&] { RunAndWait(Rundll32(kInstalledDllName, name.wideEntryPoint)); },
@@ -596,7 +596,7 @@ void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const st
         {"CoDeviceInstall(DIF_INSTALLINTERFACES)", L"CoDeviceInstall " + std::to_wstring(DIF_INSTALLINTERFACES), true},
         {"CoDeviceInstall(DIF_REMOVE)", L"CoDeviceInstall " + std::to_wstring(DIF_REMOVE), true},
     };
-    for (const VerbName& verb : kVerbNames) {
+    for (const zorva::VerbName& verb : zorva::kVerbNames) {
         entries.push_back({verb.entryPoint + std::string(" <UDN>"), verb.wideEntryPoint + (L" " + std::wstring(kUdn)), false});
     }
     MakeUncServer(kHost);

@@ -11,10 +11,10 @@
 #include "console/console_text.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
+#include "shellverbs/verbs.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
 #include "support/standins_control.h"
-#include "support/verb_names.h"
 
 #include <windows.h>
 
@@ -227,7 +227,7 @@ void DownloadVerb(const zorva_demo::Verb& verb)
 void Verbs()
 {
     const std::vector<zorva_demo::Verb> registered = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
-    for (const zorva_test::VerbName& name : zorva_test::kVerbNames) {
+    for (const zorva::VerbName& name : zorva::kVerbNames) {
         const zorva_demo::Verb verb = zorva_demo::VerbRunning(registered, name.wideEntryPoint);
         switch (name.verb) {
         case zorva::Verb::Open:

@@ -7,12 +7,12 @@
 #include "console/owners.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
+#include "shellverbs/verbs.h"
 #include "support/case_name.h"
 #include "support/lookup_failures.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"
-#include "support/verb_names.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -35,9 +35,9 @@ using namespace zorva_test;
 constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
 constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
 
-constexpr const VerbName& kOpen = NameOf(zorva::Verb::Open);
-constexpr const VerbName& kMount = NameOf(zorva::Verb::Mount);
-constexpr const VerbName& kDownload = NameOf(zorva::Verb::Download);
+constexpr const zorva::VerbName& kOpen = zorva::NameOf(zorva::Verb::Open);
+constexpr const zorva::VerbName& kMount = zorva::NameOf(zorva::Verb::Mount);
+constexpr const zorva::VerbName& kDownload = zorva::NameOf(zorva::Verb::Download);
 
 // Whether the verb looks up the device its argument names: those are the verbs that must do
 // nothing when the argument names none, or when the lookup fails.
@@ -53,10 +53,10 @@ bool LooksUpTheDevice(zorva::Verb verb)
     throw std::invalid_argument("not a verb");
 }
 
-std::vector<VerbName> VerbsLookingUpTheDevice()
+std::vector<zorva::VerbName> VerbsLookingUpTheDevice()
 {
-    std::vector<VerbName> verbs;
-    for (const VerbName& verb : kVerbNames) {
+    std::vector<zorva::VerbName> verbs;
+    for (const zorva::VerbName& verb : zorva::kVerbNames) {
         if (LooksUpTheDevice(verb.verb)) {
             verbs.push_back(verb);
         }
@@ -85,7 +85,7 @@ protected:
     // Runs the registered verb as the Network folder does, with `argument` in place of %1,
     // and waits for it and what it started. (rundll32 exits 0 whatever happens: only the
     // effects tell.)
-    static void RunVerb(const VerbName& verb, const std::wstring& argument)
+    static void RunVerb(const zorva::VerbName& verb, const std::wstring& argument)
     {
         const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
         static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, verb.wideEntryPoint), argument));
@@ -238,7 +238,7 @@ TEST_P(DownloadVerb, OpensTheDownloadPageWithoutLookingUpTheDevice)
 INSTANTIATE_TEST_SUITE_P(Arguments, DownloadVerb, testing::ValuesIn(kDownloadCases),
                          zorva_test::CaseName());
 
-class LookupVerb : public Verbs, public testing::WithParamInterface<VerbName> {};
+class LookupVerb : public Verbs, public testing::WithParamInterface<zorva::VerbName> {};
 
 TEST_P(LookupVerb, SuccessfulVerbLeavesNoFinderObjectAlive)
 {
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::ValuesIn(VerbsLookingUpTheD
 
 struct NoUdnCase {
     std::string name;  // the verb and the argument, "OpenEmpty"
-    VerbName verb;
+    zorva::VerbName verb;
     const wchar_t* argument;
 };
 
@@ -271,7 +271,7 @@ std::vector<NoUdnCase> NoUdnCases()
         {"DeviceName", L"Zorva KT2HX"},
     };
     std::vector<NoUdnCase> cases;
-    for (const VerbName& verb : VerbsLookingUpTheDevice()) {
+    for (const zorva::VerbName& verb : VerbsLookingUpTheDevice()) {
         for (const auto& [name, argument] : arguments) {
             cases.push_back({verb.name + std::string(name), verb, argument});
         }
@@ -341,14 +341,14 @@ INSTANTIATE_TEST_SUITE_P(Arguments, VerbUdn, testing::ValuesIn(kUdnCases),
 
 struct FailureRun {
     std::string name;  // the verb and the failure, "OpenFinderMissing"
-    VerbName verb;
+    zorva::VerbName verb;
     LookupFailure failure;
 };
 
 std::vector<FailureRun> FailureRuns()
 {
     std::vector<FailureRun> runs;
-    for (const VerbName& verb : VerbsLookingUpTheDevice()) {
+    for (const zorva::VerbName& verb : VerbsLookingUpTheDevice()) {
         for (const LookupFailure& failure : kLookupFailures) {
             runs.push_back({verb.name + std::string(failure.name), verb, failure});
         }

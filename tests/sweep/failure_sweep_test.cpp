@@ -8,6 +8,7 @@
 
 #include "coinstaller/test_device.h"
 #include "common/failure_form.h"
+#include "shellverbs/verbs.h"
 #include "support/case_name.h"
 #include "support/delay_imports.h"
 #include "support/plugin_trees.h"
@@ -15,7 +16,6 @@
 #include "support/recorder.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"
-#include "support/verb_names.h"
 #include "support/zorva_dll.h"
 
 #include <windows.h>
@@ -403,7 +403,7 @@ Sweep VerbSweep(const char* entry, const char* action, std::vector<std::string> 
 }
 
 // Each verb's call that acts, and the DLLs it loads: the device lookup's, and its action's.
-Sweep VerbSweep(const VerbName& verb)
+Sweep VerbSweep(const zorva::VerbName& verb)
 {
     const std::vector<std::string> lookup = {"\"oleaut32.dll\"", "\"ole32.dll\"", "\"winhttp.dll\""};
     switch (verb.verb) {
@@ -417,7 +417,7 @@ Sweep VerbSweep(const VerbName& verb)
     throw std::invalid_argument(verb.name);
 }
 
-class VerbSweeps : public testing::TestWithParam<VerbName> {
+class VerbSweeps : public testing::TestWithParam<zorva::VerbName> {
 protected:
     void SetUp() override
     {
@@ -431,7 +431,7 @@ TEST_P(VerbSweeps, EveryFailurePath)
     RunSweep(GetParam().name, VerbSweep(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Verbs, VerbSweeps, testing::ValuesIn(kVerbNames), zorva_test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Verbs, VerbSweeps, testing::ValuesIn(zorva::kVerbNames), zorva_test::CaseName());
 
 // --- DLLs that cannot be loaded ---------------------------------------------------------
 
