@@ -17,6 +17,7 @@
 
 #include "console/console_text.h"
 #include "console/owners.h"
+#include "shellverbs/verbs.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
 #include "support/registry.h"
@@ -511,40 +512,48 @@ void ExpectConnections(size_t count)
     }
 }
 
+// A verb's floor probe (bench/probe_*.cpp), and what a run of the verb or its probe must do.
+struct VerbCase {
+    const wchar_t* probeDll;
+    const wchar_t* probeEntry;
+    std::function<void()> check;
+};
+
+VerbCase VerbCaseOf(zorva::Verb verb)
+{
+    switch (verb) {
+    case zorva::Verb::Open:
+        return {L"zorva_bench_probe_open.dll", L"ProbeOpen", [] {
+                    ExpectLaunches(1, L"\\\\" + std::wstring(kHost));
+                    ExpectConnections(0);
+                }};
+    case zorva::Verb::Mount:
+        return {L"zorva_bench_probe_mount.dll", L"ProbeMount", [] {
+                    ExpectLaunches(0, L"");
+                    ExpectConnections(1);
+                }};
+    case zorva::Verb::Download:
+        return {L"zorva_bench_probe_install.dll", L"ProbeInstall", [] {
+                    ExpectLaunches(1, kDownloadPage);
+                    ExpectConnections(0);
+                }};
+    }
+    throw std::invalid_argument("not a verb");
+}
+
+// Every verb of the library's list, against its floor probe and an empty entry point.
 void VerbFigures(std::vector<Row>& rows)
 {
-    struct VerbCase {
-        const char* name;
-        const wchar_t* probeDll;
-        const wchar_t* probeEntry;
-        std::function<void()> check;
-    };
-    const VerbCase verbs[] = {
-        {"ShellCommandOpen", L"zorva_bench_probe_open.dll", L"ProbeOpen",
-         [] {
-             ExpectLaunches(1, L"\\\\" + std::wstring(kHost));
-             ExpectConnections(0);
-         }},
-        {"ShellCommandMount", L"zorva_bench_probe_mount.dll", L"ProbeMount",
-         [] {
-             ExpectLaunches(0, L"");
-             ExpectConnections(1);
-         }},
-        {"ShellCommandInstall", L"zorva_bench_probe_install.dll", L"ProbeInstall",
-         [] {
-             ExpectLaunches(1, kDownloadPage);
-             ExpectConnections(0);
-         }},
-    };
     MakeUncServer(kHost);
     const auto freshStandins = [] {
         ResetStandins();
         AddDevice(kUdn, kDescriptionUrl);
     };
-    for (const VerbCase& verb : verbs) {
-        const std::wstring entry(verb.name, verb.name + std::char_traits<char>::length(verb.name));
+    for (const zorva::VerbName& name : zorva::kVerbNames) {
+        const VerbCase verb = VerbCaseOf(name.verb);
         const std::vector<Variant> variants = {
-            {verb.name, 1, freshStandins, [&] { RunAndWait(Rundll32(kInstalledDllName, entry.c_str())); }, verb.check},
+            {name.entryPoint, 1, freshStandins, [&] { RunAndWait(Rundll32(kInstalledDllName, name.wideEntryPoint)); },
+             verb.check},
             {"floor probe", 1, freshStandins, [&] { RunAndWait(Rundll32(verb.probeDll, verb.probeEntry)); },
              verb.check},
             {"empty entry point", 1, freshStandins, [] { RunAndWait(Rundll32(L"zorva_bench_empty.dll", L"Empty")); },
@@ -553,9 +562,9 @@ void VerbFigures(std::vector<Row>& rows)
                  ExpectConnections(0);
              }}};
         const auto figures = [&](const Times& times) {
-            Row probe = Ratio(std::string(verb.name) + " process / floor probe", times[0], times[1]);
+            Row probe = Ratio(std::string(name.entryPoint) + " process / floor probe", times[0], times[1]);
             probe.goal = Goal(probe.ratio, 0, 1.10, "<= 1.10");
-            Row empty = Ratio(std::string(verb.name) + " process / empty entry point", times[0], times[2]);
+            Row empty = Ratio(std::string(name.entryPoint) + " process / empty entry point", times[0], times[2]);
             empty.note = "empty entry point alone: " + Duration(empty.peer);
             return std::vector<Row>{probe, empty};
         };
@@ -564,38 +573,6 @@ void VerbFigures(std::vector<Row>& rows)
 }
 
 // --- 4. Size and modules ------------------------------------------------------------------
-
-// Runs `commandLine` and returns what it wrote to its standard output.
-std::string RunCaptured(std::wstring commandLine)
-{
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    zorva::UniqueHandle readEnd;
-    zorva::UniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
-        throw std::runtime_error("CreatePipe failed: " + std::to_string(GetLastError()));
-    }
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
-    }
-    const zorva::UniqueHandle processHandle(process.hProcess);
-    const zorva::UniqueHandle threadHandle(process.hThread);
-    writeEnd.reset();  // the pipe ends when the child's copy closes
-    std::string output;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        output.append(buffer, read);
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    return output;
-}
 
 void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const std::wstring& hostPath)
 {
@@ -611,17 +588,17 @@ void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const st
     rows.push_back(size);
 
     struct EntryCase {
-        const char* name;
+        std::string name;
         std::wstring arguments;
         bool coInstaller;
     };
-    const EntryCase entries[] = {
+    std::vector<EntryCase> entries = {
         {"CoDeviceInstall(DIF_INSTALLINTERFACES)", L"CoDeviceInstall " + std::to_wstring(DIF_INSTALLINTERFACES), true},
         {"CoDeviceInstall(DIF_REMOVE)", L"CoDeviceInstall " + std::to_wstring(DIF_REMOVE), true},
-        {"ShellCommandOpen <UDN>", std::wstring(L"ShellCommandOpen ") + kUdn, false},
-        {"ShellCommandMount <UDN>", std::wstring(L"ShellCommandMount ") + kUdn, false},
-        {"ShellCommandInstall <UDN>", std::wstring(L"ShellCommandInstall ") + kUdn, false},
     };
+    for (const zorva::VerbName& verb : zorva::kVerbNames) {
+        entries.push_back({verb.entryPoint + std::string(" <UDN>"), verb.wideEntryPoint + (L" " + std::wstring(kUdn)), false});
+    }
     MakeUncServer(kHost);
     // The host's next line, which must be `step`'s: its modules, and those of them that the
     // co-installer must not load (blank-separated; "" when none).
@@ -650,7 +627,7 @@ void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const st
     for (const EntryCase& entry : entries) {
         ResetStandins();
         AddDevice(kUdn, kDescriptionUrl);
-        std::istringstream output(RunCaptured(L"\"" + hostPath + L"\" " + entry.arguments));
+        std::istringstream output(RunAndCapture(L"\"" + hostPath + L"\" " + entry.arguments, StandardError::Passed).output);
         const auto load = parse(output, "load");
         const auto call = parse(output, "call");
         if (&entry == &entries[0]) {
@@ -661,7 +638,7 @@ void ModuleFigures(std::vector<Row>& rows, const std::wstring& dllPath, const st
             rows.push_back(loading);
         }
         Row row;
-        row.figure = std::string("Modules the call adds: ") + entry.name;
+        row.figure = "Modules the call adds: " + entry.name;
         row.modules = call.first.empty() ? "(none)" : call.first;
         row.note = summary(call);
         if (entry.coInstaller) {

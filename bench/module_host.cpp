@@ -10,6 +10,7 @@
 // It imports nothing but KERNEL32, NTDLL (in every process from its start) and the C runtime,
 // so that a system DLL an entry point pulls in cannot hide among the host's own imports.
 
+#include "common/product.h"
 #include "console/owners.h"
 
 #include <windows.h>
@@ -94,7 +95,7 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring entry = argv[1];
     const zorva::UniqueModule empty(LoadLibraryW(L"zorva_bench_empty.dll"));
     const std::set<std::string> base = Modules();
-    const zorva::UniqueModule library(LoadLibraryW(L"ZORVA_KT2HX_2_2_0.dll"));
+    const zorva::UniqueModule library(LoadLibraryW(ZORVA_INSTALLED_DLL));
     if (!empty || !library) {
         std::fprintf(stderr, "LoadLibraryW failed: %lu\n", GetLastError());
         return 2;

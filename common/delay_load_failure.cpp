@@ -3,6 +3,8 @@
 // the way the platform documents failure for that very function, in its own return type,
 // and the library carries on as after any failed platform call.
 
+#include "common/failure_form.h"
+
 #include <windows.h>
 
 #include <delayimp.h>
@@ -18,32 +20,7 @@
 
 namespace {
 
-// How a function reports failure: the form column of the table of platform calls.
-enum class Form { Status, Hresult, False, InvalidHandle, Never };
-
-// Whether a function returning R can report failure in that form: FALSE, 0 or null where 0
-// means success (ERROR_SUCCESS, S_OK), or an error code where any positive value means
-// success (an HRESULT), would report a failed call as done. HRESULT, LSTATUS and NTSTATUS
-// are one type (LONG): an error code is answered only for a DWORD, so that no HRESULT
-// function gets one. An HRESULT answered to an LSTATUS function would still be a failure.
-template <typename R>
-constexpr bool CanFailAs(Form form)
-{
-    switch (form) {
-    case Form::Status:
-        return std::is_same_v<R, DWORD>;
-    case Form::Hresult:
-        return std::is_same_v<R, HRESULT>;
-    case Form::False:
-        return std::is_same_v<R, BOOL> || std::is_pointer_v<R>;
-    case Form::InvalidHandle:
-        // HDEVINFO too.
-        return std::is_same_v<R, HANDLE>;
-    case Form::Never:
-        return true;
-    }
-    return false;
-}
+using zorva::Form;
 
 template <typename Function>
 struct Failing;
@@ -53,8 +30,6 @@ struct Failing;
 // error, for the functions that report the reason there.
 template <typename R, typename... Parameters>
 struct Failing<R(WINAPI*)(Parameters...)> {
-    using Result = R;
-
     template <Form form>
     static R WINAPI Answer(Parameters...)
     {
@@ -72,10 +47,9 @@ struct Failing<R(WINAPI*)(Parameters...)> {
     }
 };
 
-// A row whose form its function's return type cannot carry does not compile.
-#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource)                      \
-    static_assert(CanFailAs<Failing<decltype(&(function))>::Result>(Form::form),              \
-                  "the failure form " #form " of " #function " contradicts its return type");
+// The rows the library answers for; the test suite's recorder checks every row.
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) \
+    ZORVA_CHECK_FAILURE_FORM(function, form, DelayLoaded);
 #include "common/platform_calls.inc"
 
 struct FailureAnswer {

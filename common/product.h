@@ -1,5 +1,7 @@
 #pragma once
 
+#include "product_names.h"
+
 // Every fixed name of the product, in one place: the registry data, the command lines and
 // the download page all derive from these.
 namespace zorva {
@@ -9,8 +11,9 @@ namespace zorva {
 #define ZORVA_VENDOR_DOMAIN_TOKEN L"zorva-example"
 
 // The file name under which the driver package installs this library into System32; the
-// icon references and the verb command lines rely on it.
-#define ZORVA_INSTALLED_DLL L"ZORVA_KT2HX_2_2_0.dll"
+// icon references and the verb command lines rely on it. (A narrow literal after L"" makes
+// the whole literal wide.)
+#define ZORVA_INSTALLED_DLL L"" ZORVA_INSTALLED_NAME
 
 inline constexpr wchar_t kHardwareIdentityKeyPath[] =
     L"NetworkExplorerPlugins\\VEN_0F3D&DEV_0042&REV_01";

@@ -5,12 +5,13 @@
 //   zorva-demo appliance         set up the simulated appliance (stand-ins, share folder)
 //   zorva-demo trees <TAG>       show both plug-in trees; they must be exactly as written
 //                                in the UI language with locale tag TAG (such as JA-JP)
-//   zorva-demo verbs             run the three verbs from their registered command lines
+//   zorva-demo verbs             run every verb from its registered command line
 //   zorva-demo no-trees          both plug-in trees must be gone
 
 #include "console/console_text.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
+#include "shellverbs/verbs.h"
 #include "support/plugin_trees.h"
 #include "support/registry.h"
 #include "support/standins_control.h"
@@ -156,10 +157,10 @@ const zorva_demo::Verb& Announce(const zorva_demo::Verb& verb)
     return verb;
 }
 
-void OpenVerb(const std::vector<zorva_demo::Verb>& verbs)
+void OpenVerb(const zorva_demo::Verb& verb)
 {
     const size_t before = zorva_test::ReadLaunches().size();
-    zorva_demo::RunVerb(Announce(zorva_demo::VerbRunning(verbs, L"ShellCommandOpen")), zorva_demo::kDeviceArgument);
+    zorva_demo::RunVerb(Announce(verb), zorva_demo::kDeviceArgument);
     const std::vector<zorva_test::Launch> launches = zorva_test::ReadLaunches();
     if (launches.size() != before + 1) {
         Bad(L"the shell should have opened one folder, it opened " + std::to_wstring(launches.size() - before));
@@ -174,10 +175,10 @@ void OpenVerb(const std::vector<zorva_demo::Verb>& verbs)
     }
 }
 
-void MountVerb(const std::vector<zorva_demo::Verb>& verbs)
+void MountVerb(const zorva_demo::Verb& verb)
 {
     const size_t before = zorva_test::ReadConnectionRequests().size();
-    zorva_demo::RunVerb(Announce(zorva_demo::VerbRunning(verbs, L"ShellCommandMount")), zorva_demo::kDeviceArgument);
+    zorva_demo::RunVerb(Announce(verb), zorva_demo::kDeviceArgument);
     const std::vector<zorva_test::ConnectionRequest> requests = zorva_test::ReadConnectionRequests();
     if (requests.size() != before + 1) {
         Bad(L"the network should have been asked for one connection, it was asked for " +
@@ -204,11 +205,10 @@ void MountVerb(const std::vector<zorva_demo::Verb>& verbs)
     }
 }
 
-void DownloadVerb(const std::vector<zorva_demo::Verb>& verbs)
+void DownloadVerb(const zorva_demo::Verb& verb)
 {
     const size_t before = zorva_test::ReadLaunches().size();
-    zorva_demo::RunVerb(Announce(zorva_demo::VerbRunning(verbs, L"ShellCommandInstall")),
-                        zorva_demo::kDeviceArgument);
+    zorva_demo::RunVerb(Announce(verb), zorva_demo::kDeviceArgument);
     const std::vector<zorva_test::Launch> launches = zorva_test::ReadLaunches();
     if (launches.size() != before + 1) {
         Bad(L"the browser should have been started once, it was started " + std::to_wstring(launches.size() - before) +
@@ -223,12 +223,24 @@ void DownloadVerb(const std::vector<zorva_demo::Verb>& verbs)
     }
 }
 
+// Every verb of the library's list, in its order, from the command line registered for it.
 void Verbs()
 {
-    const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
-    OpenVerb(verbs);
-    MountVerb(verbs);
-    DownloadVerb(verbs);
+    const std::vector<zorva_demo::Verb> registered = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
+    for (const zorva::VerbName& name : zorva::kVerbNames) {
+        const zorva_demo::Verb verb = zorva_demo::VerbRunning(registered, name.wideEntryPoint);
+        switch (name.verb) {
+        case zorva::Verb::Open:
+            OpenVerb(verb);
+            break;
+        case zorva::Verb::Mount:
+            MountVerb(verb);
+            break;
+        case zorva::Verb::Download:
+            DownloadVerb(verb);
+            break;
+        }
+    }
 }
 
 int Usage()

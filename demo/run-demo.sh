@@ -41,6 +41,9 @@ prefix=$(setting prefix)
 mapfile -t prefix_args <"$build/demo/prefix-args"
 hardware_id='VEN_0F3D&DEV_0042&REV_01'
 arch=$(setting arch)
+module=$(setting module)
+installed=$(setting installed)
+system32_library=$prefix/drive_c/windows/system32/$installed
 # The ARM64 build runs in arm64 Wine under qemu, in the root cmake/arm64-root.sh made; for x64
 # both are empty, and the host's Wine runs it.
 export ZORVA_ARM64_ROOT ZORVA_ARM64_BINDS
@@ -83,11 +86,11 @@ SECONDS=0
 
 step "A throw-away Wine prefix, with the test stand-ins but without the library"
 "$root/cmake/wine-prefix.sh" setup "$prefix" "${prefix_args[@]}" | sed 's/^/    /'
-if [ -e "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll" ]; then
+if [ -e "$system32_library" ]; then
     say "NOT OK: the library is already in System32; the package is meant to put it there"
     exit 1
 fi
-say "System32 holds no ZORVA_KT2HX_2_2_0.dll yet."
+say "System32 holds no $installed yet."
 
 step "The simulated appliance comes online"
 in_prefix en_US "$driver" appliance
@@ -136,9 +139,9 @@ SIGNING_CERT=$vendor/vendor.p12 SIGNING_PASS_FILE=$vendor/pass.txt \
     "$root/package/release/release.py" "$x64_tree" "$build/demo/release" 2>&1 | sed 's/^/    /'
 signed=$build/demo/release/driver
 # Removing the device left the unsigned library in System32; the signed one replaces it.
-rm -f "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"
+rm -f "$system32_library"
 in_prefix en_US "$installer" install "$(windows_path "$signed/zorva_kt2hx.inf")" "$hardware_id"
-if ! cmp -s "$signed/ZORVA_KT2HX-$arch.dll" "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"; then
+if ! cmp -s "$signed/$module" "$system32_library"; then
     say "NOT OK: System32 does not hold the signed library"
     exit 1
 fi

@@ -99,7 +99,7 @@ protected:
         SetString(HKEY_CLASSES_ROOT, kHardwareIdentityPath + L"\\shell", nullptr, L"Open Media Player");
         SetString(HKEY_CLASSES_ROOT, kOmpCommandPath + L"\\Deeper\\Deepest", L"Value", L"x");
         SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\shell\\Ouvrir\\command", nullptr,
-                  L"rundll32.exe ZORVA_KT2HX_2_2_0.dll,ShellCommandOpen %1");
+                  kExpectedVerbs[0].Command());
         CreateKey(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\DefaultIcon\\Child");
         SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\shell\\Open", L"Stale", L"x");
         SetString(HKEY_CLASSES_ROOT, kDeviceTypePath + L"\\shell\\Open\\command\\x\\y\\z", nullptr, L"x");
@@ -147,13 +147,13 @@ TEST_P(CoInstallerRequests, InstallMakesExactlyTheDesignedPlatformCalls)
     const std::string defaultCaption = Narrow(captions.Caption(kExpectedVerbs[0].verb));
     std::vector<std::string> writes = {
         create("HKCR", hardwareIdentity), create("#", "\"DefaultIcon"),
-        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-102)"),
+        set("null", Narrow(kHardwareIdentityIcon)),
         create("HKCR", hardwareIdentity + R"(\shell)"), create("#", "\"Open Media Player"),
         set("\"MUIVerb\"", R"(@%SystemRoot%\System32\wmploc.dll,-29301)"),
         create("HKCR", hardwareIdentity + shell + R"(Open Media Player\command)"),
         set("null", R"(C:\Program Files\Windows Media Player\wmplayer.exe)"),
         create("HKCR", deviceType), create("#", "\"DefaultIcon"),
-        set("null", R"(%SystemRoot%\System32\ZORVA_KT2HX_2_2_0.dll,-101)"),
+        set("null", Narrow(kDeviceTypeIcon)),
         create("HKCR", deviceType), create("#", "\"shell"), set("null", defaultCaption),
     };
     for (const ExpectedVerb& verb : kExpectedVerbs) {

@@ -12,6 +12,7 @@
 #include "demo/network_folder.h"
 #include "support/files.h"
 #include "support/plugin_trees.h"
+#include "support/processes.h"
 #include "support/registry.h"
 #include "support/standins_control.h"
 #include "support/zorva_dll.h"
@@ -33,7 +34,7 @@ namespace zorva_test {
 namespace {
 
 using zorva_demo::kHardwareId;
-constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\ZORVA_KT2HX_2_2_0.dll";
+constexpr wchar_t kInstalledDll[] = L"C:\\windows\\system32\\" ZORVA_INSTALLED_NAME;
 
 const std::wstring kPackageInf = WindowsPath(ZORVA_PACKAGE_INF);
 // The signed release of the package: the signed library and the catalog beside the INF.
@@ -42,48 +43,14 @@ const std::wstring kSignedPackageInf = WindowsPath(ZORVA_SIGNED_PACKAGE_INF);
 // The library as a package ships it, next to its INF.
 std::wstring PackagedDll(const std::wstring& inf = kPackageInf)
 {
-    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\" ZORVA_DLL_NAME;
+    return inf.substr(0, inf.find_last_of(L'\\')) + L"\\" ZORVA_MODULE_NAME;
 }
 
-struct InstallerRun {
-    DWORD exitCode = 0;
-    std::string output;  // standard output and error, for failure messages
-};
-
-// Runs the device installer with `arguments` and collects what it printed.
-InstallerRun RunInstaller(const std::wstring& arguments)
+// Runs the device installer with `arguments`; what it printed, standard error included, is
+// for failure messages.
+CapturedRun RunInstaller(const std::wstring& arguments)
 {
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    zorva::UniqueHandle readEnd;
-    zorva::UniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
-        throw std::runtime_error("CreatePipe failed");
-    }
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
-    std::wstring commandLine = L"\"" + WindowsPath(ZORVA_DEVICE_INSTALLER) + L"\" " + arguments;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        throw std::runtime_error("starting the device installer failed: " + std::to_string(GetLastError()));
-    }
-    const zorva::UniqueHandle processHandle(process.hProcess);
-    const zorva::UniqueHandle threadHandle(process.hThread);
-    // Only the child holds the write end now: reading ends when the installer has exited.
-    writeEnd.reset();
-
-    InstallerRun run;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        run.output.append(buffer, read);
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    return run;
+    return RunAndCapture(L"\"" + WindowsPath(ZORVA_DEVICE_INSTALLER) + L"\" " + arguments, StandardError::Captured);
 }
 
 std::wstring InstallArguments(const wchar_t* command, const wchar_t* hardwareId = kHardwareId,
@@ -154,7 +121,27 @@ std::vector<Device> ApplianceDevices()
     return devices;
 }
 
-// Step 1: the package installed on a new device, in an English UI.
+// A package the device installer installs on a new device, in an English UI: the build's,
+// in step 1, and the signed release's (catalog included, the way a release ships it), once
+// the steps are done.
+struct BuildPackage {
+    static std::wstring Inf() { return kPackageInf; }
+    static constexpr bool kSigned = false;
+};
+struct SignedPackage {
+    static std::wstring Inf() { return kSignedPackageInf; }
+    static constexpr bool kSigned = true;
+};
+
+struct PackageName {
+    template <typename Package>
+    static std::string GetName(int)
+    {
+        return Package::kSigned ? "Signed" : "Build";
+    }
+};
+
+template <typename Package>
 class PackageInstall : public testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -168,43 +155,67 @@ protected:
         DeleteFileW(kInstalledDll);
         DeleteTree(HKEY_CLASSES_ROOT, kHardwareIdentityPath);
         DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
-        run_ = RunInstaller(InstallArguments(L"install"));
+        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, Package::Inf()));
     }
 
-    // The other tests load the library from System32, where the suite's setup put it: a
-    // failed installation must not take it from them.
+    // The other tests load the build's own library from System32, where the suite's setup
+    // put it: a failed or signed installation must not take it from them. The steps after
+    // the build's installation use its device; the signed one comes after them all.
     static void TearDownTestSuite()
     {
-        if (GetFileAttributesW(kInstalledDll) == INVALID_FILE_ATTRIBUTES) {
-            CopyFileW(PackagedDll().c_str(), kInstalledDll, TRUE);
+        if (Package::kSigned) {
+            RunInstaller(std::wstring(L"remove ") + kHardwareId);
         }
+        CopyFileW(PackagedDll().c_str(), kInstalledDll, FALSE);
     }
 
-    inline static InstallerRun run_;
+    inline static CapturedRun run_;
 };
 
-TEST_F(PackageInstall, InstallerReportsSuccess)
+using Packages = testing::Types<BuildPackage, SignedPackage>;
+TYPED_TEST_SUITE(PackageInstall, Packages, PackageName);
+
+TYPED_TEST(PackageInstall, InstallerReportsSuccess)
 {
-    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
+    EXPECT_EQ(this->run_.exitCode, 0u) << this->run_.output;
 }
 
-TEST_F(PackageInstall, CopiesTheLibraryIntoSystem32UnderItsInstalledName)
+TYPED_TEST(PackageInstall, CopiesTheLibraryIntoSystem32UnderItsInstalledName)
 {
     const std::vector<BYTE> installed = FileBytes(kInstalledDll);
-    ASSERT_FALSE(installed.empty()) << "no ZORVA_KT2HX_2_2_0.dll in System32\n" << run_.output;
-    EXPECT_TRUE(installed == FileBytes(PackagedDll())) << "System32 holds another file than the package's library";
+    ASSERT_FALSE(installed.empty()) << "no " ZORVA_INSTALLED_NAME " in System32\n" << this->run_.output;
+    EXPECT_TRUE(installed == FileBytes(PackagedDll(TypeParam::Inf())))
+        << "System32 holds another file than the package's library";
 }
 
-TEST_F(PackageInstall, RegistersTheLibraryAsTheCoInstallerOfOneNewDevice)
+TYPED_TEST(PackageInstall, RegistersTheLibraryAsTheCoInstallerOfOneNewDevice)
 {
     const std::vector<Device> devices = ApplianceDevices();
-    ASSERT_EQ(devices.size(), 1u) << run_.output;
-    EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{L"ZORVA_KT2HX_2_2_0.dll,CoDeviceInstall"});
+    ASSERT_EQ(devices.size(), 1u) << this->run_.output;
+    EXPECT_EQ(devices[0].coInstallers, std::vector<std::wstring>{ZORVA_INSTALLED_DLL L",CoDeviceInstall"});
 }
 
-TEST_F(PackageInstall, WritesBothTreesWithEnglishCaptions)
+TYPED_TEST(PackageInstall, WritesBothTreesWithEnglishCaptions)
 {
-    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US")) << run_.output;
+    EXPECT_EQ(DescribePlugInTrees(), DescribeRegisteredTrees(L"EN-US")) << this->run_.output;
+}
+
+TYPED_TEST(PackageInstall, AddsASignedPackagesCatalogToTheSystemCatalogs)
+{
+    if (!TypeParam::kSigned) {
+        GTEST_SKIP() << "the build's package is not signed: it has no catalog";
+    }
+    const std::wstring inf = TypeParam::Inf();
+    const std::wstring folder = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
+    const std::vector<BYTE> catalog = FileBytes(inf.substr(0, inf.find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
+    ASSERT_FALSE(catalog.empty());
+    bool found = false;
+    WIN32_FIND_DATAW entry;
+    const zorva::UniqueFindHandle search(FindFirstFileW((folder + L"*.cat").c_str(), &entry));
+    for (bool more = static_cast<bool>(search); more && !found; more = FindNextFileW(search.get(), &entry)) {
+        found = FileBytes(folder + entry.cFileName) == catalog;
+    }
+    EXPECT_TRUE(found) << this->run_.output;
 }
 
 // Drops a drive connection that a test made, however the test ends.
@@ -268,7 +279,7 @@ protected:
         run_ = RunInstaller(InstallArguments(L"update"));
     }
 
-    inline static InstallerRun run_;
+    inline static CapturedRun run_;
     inline static RegTree hardwareIdentityBefore_;
 };
 
@@ -343,13 +354,13 @@ protected:
     static std::string Output()
     {
         std::string output;
-        for (const InstallerRun& run : runs_) {
+        for (const CapturedRun& run : runs_) {
             output += run.output;
         }
         return output;
     }
 
-    inline static std::vector<InstallerRun> runs_;
+    inline static std::vector<CapturedRun> runs_;
     inline static std::string treesWithTwoUnits_;
     inline static std::string treesWithOneUnit_;
     inline static std::string treesAfterRemovalWithoutElement_;
@@ -359,7 +370,7 @@ protected:
 TEST_F(DeviceRemoval, InstallerReportsSuccess)
 {
     ASSERT_EQ(runs_.size(), 3u);
-    for (const InstallerRun& run : runs_) {
+    for (const CapturedRun& run : runs_) {
         EXPECT_EQ(run.exitCode, 0u) << run.output;
     }
 }
@@ -385,61 +396,6 @@ TEST_F(DeviceRemoval, RemovingTheLastUnitDeletesBothTrees)
 TEST_F(DeviceRemoval, LeavesNoDeviceWithTheHardwareId)
 {
     EXPECT_TRUE(ApplianceDevices().empty()) << Output();
-}
-
-// After the steps: the signed package, catalog included, installed on a new device, the way
-// a release ships it, and removed again.
-class SignedPackageInstall : public testing::Test {
-protected:
-    // As in step 1, the package, not the suite's setup, must put the library into System32.
-    static void SetUpTestSuite()
-    {
-        DeleteFileW(kInstalledDll);
-        DeleteTree(HKEY_CLASSES_ROOT, kDeviceTypePath);
-        run_ = RunInstaller(InstallArguments(L"install", kHardwareId, kSignedPackageInf));
-    }
-
-    // The other tests load the build's own library from System32.
-    static void TearDownTestSuite()
-    {
-        RunInstaller(std::wstring(L"remove ") + kHardwareId);
-        CopyFileW(PackagedDll().c_str(), kInstalledDll, FALSE);
-    }
-
-    inline static InstallerRun run_;
-};
-
-TEST_F(SignedPackageInstall, InstallerReportsSuccess)
-{
-    EXPECT_EQ(run_.exitCode, 0u) << run_.output;
-}
-
-TEST_F(SignedPackageInstall, CopiesTheSignedLibraryIntoSystem32)
-{
-    const std::vector<BYTE> installed = FileBytes(kInstalledDll);
-    ASSERT_FALSE(installed.empty()) << run_.output;
-    EXPECT_TRUE(installed == FileBytes(PackagedDll(kSignedPackageInf))) << "System32 holds another file";
-}
-
-TEST_F(SignedPackageInstall, AddsThePackageCatalogToTheSystemCatalogs)
-{
-    const std::wstring folder = L"C:\\windows\\system32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\";
-    const std::vector<BYTE> catalog =
-        FileBytes(kSignedPackageInf.substr(0, kSignedPackageInf.find_last_of(L'\\')) + L"\\zorva_kt2hx.cat");
-    ASSERT_FALSE(catalog.empty());
-    bool found = false;
-    WIN32_FIND_DATAW entry;
-    const zorva::UniqueFindHandle search(FindFirstFileW((folder + L"*.cat").c_str(), &entry));
-    for (bool more = static_cast<bool>(search); more && !found; more = FindNextFileW(search.get(), &entry)) {
-        found = FileBytes(folder + entry.cFileName) == catalog;
-    }
-    EXPECT_TRUE(found) << run_.output;
-}
-
-TEST_F(SignedPackageInstall, SignedLibraryWritesTheDeviceTypeTree)
-{
-    EXPECT_EQ(DescribeKey(kDeviceTypePath), DescribeTree(ExpectedDeviceTypeTree(CaptionRowFor(L"EN-US"))))
-        << run_.output;
 }
 
 }  // namespace

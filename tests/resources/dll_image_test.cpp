@@ -71,16 +71,19 @@ std::string Lower(std::string text)
 }
 
 // What the image holds that depends on the architecture this test is built for, which is
-// the library's: its machine, and the fast-fail sequence (the failure code into the
+// the library's: its machine, its module name (the design's, restated here on purpose as
+// the oracle of the export directory and the version record), and the fast-fail sequence (the failure code into the
 // register the kernel reads it from, then the interrupt or break reserved for fast-fail).
 // lld writes no time into the export directory; GNU ld writes the source date there too.
 #if defined(__aarch64__)
 constexpr WORD kMachine = IMAGE_FILE_MACHINE_ARM64;
+constexpr char kModuleName[] = "ZORVA_KT2HX-arm64.dll";
 constexpr bool kExportsDated = false;
 // mov w0, #code; brk #0xF003
 constexpr unsigned char kFastFail[] = {0x40, 0x00, 0x80, 0x52, 0x60, 0x00, 0x3E, 0xD4};
 #else
 constexpr WORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+constexpr char kModuleName[] = "ZORVA_KT2HX-x64.dll";
 constexpr bool kExportsDated = true;
 // mov ecx, code; int 29h
 constexpr unsigned char kFastFail[] = {0xB9, FAST_FAIL_STACK_COOKIE_CHECK_FAILURE, 0, 0, 0, 0xCD, 0x29};
@@ -111,7 +114,7 @@ TEST_F(DllImage, ExportsTheCoInstallerAndEachVerbsEntryPointUnderItsModuleName)
     const auto& directory = Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
     ASSERT_NE(directory.VirtualAddress, 0u);
     const auto* exports = At<IMAGE_EXPORT_DIRECTORY>(directory.VirtualAddress);
-    EXPECT_STREQ(At<char>(exports->Name), ZORVA_DLL_NAME);
+    EXPECT_STREQ(At<char>(exports->Name), kModuleName);
 
     std::set<std::string> names;
     const auto* nameRvas = At<DWORD>(exports->AddressOfNames);
@@ -316,11 +319,20 @@ TEST_F(DllImage, VersionRecordNamesTheProductAndVersion)
     EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(2, 2));
     EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(7, 0));
 
-    for (const wchar_t* name : {L"InternalName", L"ProductName"}) {
+    const std::wstring moduleName(kModuleName, kModuleName + std::strlen(kModuleName));
+    const std::pair<const wchar_t*, std::wstring> strings[] = {
+        // The design's names and version, restated on purpose as the oracle.
+        {L"InternalName", L"ZORVA_KT2HX"},
+        {L"ProductName", L"ZORVA_KT2HX"},
+        {L"FileVersion", L"2.2.0.7"},
+        {L"ProductVersion", L"2.2.0.7"},
+        {L"OriginalFilename", moduleName},
+    };
+    for (const auto& [name, expected] : strings) {
         wchar_t* text = nullptr;
         const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
-        ASSERT_TRUE(VerQueryValueW(copy.data(), query.c_str(), reinterpret_cast<void**>(&text), &length));
-        EXPECT_STREQ(text, L"ZORVA_KT2HX") << name;
+        ASSERT_TRUE(VerQueryValueW(copy.data(), query.c_str(), reinterpret_cast<void**>(&text), &length)) << name;
+        EXPECT_EQ(std::wstring(text), expected) << name;
     }
 }
 

@@ -8,6 +8,7 @@
 #include "shellverbs/device_lookup.h"
 #include "shellverbs/host_names.h"
 #include "support/case_name.h"
+#include "support/lookup_failures.h"
 #include "support/standins_control.h"
 
 #include <windows.h>
@@ -328,43 +329,13 @@ TEST_P(FindDeviceHostApartment, LeavesTheCallersApartmentAsItFoundIt)
 INSTANTIATE_TEST_SUITE_P(Callers, FindDeviceHostApartment, testing::ValuesIn(kApartmentCases),
                          zorva_test::CaseName());
 
-// One way for the lookup to fail: a finder failure, or a description URL without a usable
-// host.
-struct FailureCase {
-    const char* name;
-    bool finderMissing;
-    FinderFailure failure;
-    std::optional<std::wstring> descriptionUrl;  // nullopt: the finder knows no such device
-};
-
-const FailureCase kFailureCases[] = {
-    {"FinderMissing", true, FinderFailure::None, L"http://192.168.1.20/desc.xml"},
-    {"FindByUdnFails", false, FinderFailure::FindByUdn, L"http://192.168.1.20/desc.xml"},
-    {"DeviceNotFound", false, FinderFailure::NotFound, L"http://192.168.1.20/desc.xml"},
-    {"UdnUnknown", false, FinderFailure::None, std::nullopt},
-    {"NoDocumentAccess", false, FinderFailure::NoDocumentAccess, L"http://192.168.1.20/desc.xml"},
-    {"NoUrl", false, FinderFailure::NoUrl, L"http://192.168.1.20/desc.xml"},
-    {"EmptyUrl", false, FinderFailure::None, L""},
-    {"NotAUrl", false, FinderFailure::None, L"not a url"},
-    {"Host256Characters", false, FinderFailure::None, L"http://" + std::wstring(256, L'n') + L"/desc.xml"},
-    {"FullyQualified256Characters", false, FinderFailure::None, L"http://" + std::wstring(255, L'n') + L"./desc.xml"},
-    {"EmptyHost", false, FinderFailure::None, L"http:///desc.xml"},
-    {"BackslashInHost", false, FinderFailure::None, L"http://a\\b/x"},
-    {"ShareInHost", false, FinderFailure::None, L"http://evil\\share\\x/"},
-    {"NonAsciiHost", false, FinderFailure::None, L"http://caf\u00e9/desc.xml"},
-};
-
-class FindDeviceHostFails : public FindDeviceHost, public testing::WithParamInterface<FailureCase> {
+class FindDeviceHostFails : public FindDeviceHost, public testing::WithParamInterface<LookupFailure> {
 protected:
     LookupOutcome LookUpFailing()
     {
-        const FailureCase& c = GetParam();
-        if (c.descriptionUrl) {
-            AddDevice(kUdnWide, *c.descriptionUrl);
-        }
-        SetFinderFailure(c.failure);
+        ArrangeLookupFailure(GetParam(), kUdnWide);
         std::optional<FinderUnregistered> unregistered;
-        if (c.finderMissing) {
+        if (GetParam().finderMissing) {
             unregistered.emplace();
         }
         return LookUp(kUdn);
@@ -393,7 +364,7 @@ TEST_P(FindDeviceHostFails, LeavesComOnItsThreadExactlyOnce)
     EXPECT_EQ(LookUpFailing().comAfterwards, S_OK);
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, FindDeviceHostFails, testing::ValuesIn(kFailureCases),
+INSTANTIATE_TEST_SUITE_P(Steps, FindDeviceHostFails, testing::ValuesIn(kLookupFailures),
                          zorva_test::CaseName());
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include "console/owners.h"
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
+#include "shellverbs/verbs.h"
 #include "support/case_name.h"
+#include "support/lookup_failures.h"
 #include "support/plugin_trees.h"
 #include "support/registry_guard.h"
 #include "support/standins_control.h"
@@ -22,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,14 +35,34 @@ using namespace zorva_test;
 constexpr wchar_t kDownloadPage[] = L"http://download.zorva.example/?mod=download&device=zrv";
 constexpr wchar_t kUdn[] = L"uuid:4d2b0c3e-0000-1000-8000-00113d0a0042";
 
-// A verb: its name in test names, and the entry point its registered command line calls.
-struct Verb {
-    const char* name;
-    const wchar_t* entry;
-};
-constexpr Verb kOpen{"Open", L"ShellCommandOpen"};
-constexpr Verb kMount{"Mount", L"ShellCommandMount"};
-constexpr Verb kDownload{"Download", L"ShellCommandInstall"};
+constexpr const zorva::VerbName& kOpen = zorva::NameOf(zorva::Verb::Open);
+constexpr const zorva::VerbName& kMount = zorva::NameOf(zorva::Verb::Mount);
+constexpr const zorva::VerbName& kDownload = zorva::NameOf(zorva::Verb::Download);
+
+// Whether the verb looks up the device its argument names: those are the verbs that must do
+// nothing when the argument names none, or when the lookup fails.
+bool LooksUpTheDevice(zorva::Verb verb)
+{
+    switch (verb) {
+    case zorva::Verb::Open:
+    case zorva::Verb::Mount:
+        return true;
+    case zorva::Verb::Download:
+        return false;
+    }
+    throw std::invalid_argument("not a verb");
+}
+
+std::vector<zorva::VerbName> VerbsLookingUpTheDevice()
+{
+    std::vector<zorva::VerbName> verbs;
+    for (const zorva::VerbName& verb : zorva::kVerbNames) {
+        if (LooksUpTheDevice(verb.verb)) {
+            verbs.push_back(verb);
+        }
+    }
+    return verbs;
+}
 
 class Verbs : public testing::Test {
 protected:
@@ -62,10 +85,10 @@ protected:
     // Runs the registered verb as the Network folder does, with `argument` in place of %1,
     // and waits for it and what it started. (rundll32 exits 0 whatever happens: only the
     // effects tell.)
-    static void RunVerb(Verb verb, const std::wstring& argument)
+    static void RunVerb(const zorva::VerbName& verb, const std::wstring& argument)
     {
         const std::vector<zorva_demo::Verb> verbs = zorva_demo::RegisteredVerbs(zorva_demo::kDeviceType);
-        static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, verb.entry), argument));
+        static_cast<void>(zorva_demo::RunVerb(zorva_demo::VerbRunning(verbs, verb.wideEntryPoint), argument));
     }
 
     inline static std::unique_ptr<RegistryGuard> plugIns_;
@@ -215,7 +238,7 @@ TEST_P(DownloadVerb, OpensTheDownloadPageWithoutLookingUpTheDevice)
 INSTANTIATE_TEST_SUITE_P(Arguments, DownloadVerb, testing::ValuesIn(kDownloadCases),
                          zorva_test::CaseName());
 
-class LookupVerb : public Verbs, public testing::WithParamInterface<Verb> {};
+class LookupVerb : public Verbs, public testing::WithParamInterface<zorva::VerbName> {};
 
 TEST_P(LookupVerb, SuccessfulVerbLeavesNoFinderObjectAlive)
 {
@@ -230,24 +253,31 @@ TEST_P(LookupVerb, SuccessfulVerbLeavesNoFinderObjectAlive)
     EXPECT_EQ(finder.liveObjects, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::Values(kOpen, kMount), zorva_test::CaseName());
+INSTANTIATE_TEST_SUITE_P(Verbs, LookupVerb, testing::ValuesIn(VerbsLookingUpTheDevice()), zorva_test::CaseName());
 
 // --- The device argument ----------------------------------------------------------------
 
 struct NoUdnCase {
-    const char* name;
-    Verb verb;
+    std::string name;  // the verb and the argument, "OpenEmpty"
+    zorva::VerbName verb;
     const wchar_t* argument;
 };
 
-const NoUdnCase kNoUdnCases[] = {
-    {"OpenEmpty", kOpen, L""},
-    {"OpenUpperCase", kOpen, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"OpenDeviceName", kOpen, L"Zorva KT2HX"},
-    {"MountEmpty", kMount, L""},
-    {"MountUpperCase", kMount, L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
-    {"MountDeviceName", kMount, L"Zorva KT2HX"},
-};
+std::vector<NoUdnCase> NoUdnCases()
+{
+    const std::pair<const char*, const wchar_t*> arguments[] = {
+        {"Empty", L""},
+        {"UpperCase", L"UUID:4d2b0c3e-0000-1000-8000-00113d0a0042"},
+        {"DeviceName", L"Zorva KT2HX"},
+    };
+    std::vector<NoUdnCase> cases;
+    for (const zorva::VerbName& verb : VerbsLookingUpTheDevice()) {
+        for (const auto& [name, argument] : arguments) {
+            cases.push_back({verb.name + std::string(name), verb, argument});
+        }
+    }
+    return cases;
+}
 
 class VerbWithoutUdn : public Verbs, public testing::WithParamInterface<NoUdnCase> {};
 
@@ -265,7 +295,7 @@ TEST_P(VerbWithoutUdn, ArgumentWithoutUuidTouchesNoComAndDoesNothing)
     EXPECT_TRUE(ReadConnectionRequests().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, VerbWithoutUdn, testing::ValuesIn(kNoUdnCases),
+INSTANTIATE_TEST_SUITE_P(Arguments, VerbWithoutUdn, testing::ValuesIn(NoUdnCases()),
                          zorva_test::CaseName());
 
 struct UdnCase {
@@ -309,42 +339,17 @@ INSTANTIATE_TEST_SUITE_P(Arguments, VerbUdn, testing::ValuesIn(kUdnCases),
 
 // --- A lookup that fails ----------------------------------------------------------------
 
-struct FailureCase {
-    const char* name;
-    bool finderMissing;
-    FinderFailure failure;
-    std::optional<std::wstring> descriptionUrl;  // nullopt: the finder knows no such device
-    // Folders below $WINEPREFIX/dosdevices/unc that would let Wine's shell open what a
-    // verb without the host check would launch.
-    const wchar_t* uncFolder;
-};
-
-const FailureCase kFailureCases[] = {
-    {"FinderMissing", true, FinderFailure::None, L"http://192.168.1.20/desc.xml", nullptr},
-    {"FindByUdnFails", false, FinderFailure::FindByUdn, L"http://192.168.1.20/desc.xml", nullptr},
-    {"DeviceNotFound", false, FinderFailure::NotFound, L"http://192.168.1.20/desc.xml", nullptr},
-    {"UdnUnknown", false, FinderFailure::None, std::nullopt, nullptr},
-    {"NoDocumentAccess", false, FinderFailure::NoDocumentAccess, L"http://192.168.1.20/desc.xml", nullptr},
-    {"NoUrl", false, FinderFailure::NoUrl, L"http://192.168.1.20/desc.xml", nullptr},
-    {"NotAUrl", false, FinderFailure::None, L"not a url", nullptr},
-    {"Host256Characters", false, FinderFailure::None, L"http://" + std::wstring(256, L'n') + L"/desc.xml",
-     nullptr},
-    {"EmptyHost", false, FinderFailure::None, L"http:///desc.xml", nullptr},
-    {"BackslashInHost", false, FinderFailure::None, L"http://a\\b/x", L"a\\b"},
-    {"ShareInHost", false, FinderFailure::None, L"http://evil\\share\\x/", L"evil\\share\\x"},
-};
-
 struct FailureRun {
     std::string name;  // the verb and the failure, "OpenFinderMissing"
-    Verb verb;
-    FailureCase failure;
+    zorva::VerbName verb;
+    LookupFailure failure;
 };
 
 std::vector<FailureRun> FailureRuns()
 {
     std::vector<FailureRun> runs;
-    for (Verb verb : {kOpen, kMount}) {
-        for (const FailureCase& failure : kFailureCases) {
+    for (const zorva::VerbName& verb : VerbsLookingUpTheDevice()) {
+        for (const LookupFailure& failure : kLookupFailures) {
             runs.push_back({verb.name + std::string(failure.name), verb, failure});
         }
     }
@@ -369,11 +374,8 @@ protected:
         if (done != observed.end()) {
             return done->second;
         }
-        const FailureCase& c = GetParam().failure;
-        if (c.descriptionUrl) {
-            AddDevice(kUdn, *c.descriptionUrl);
-        }
-        SetFinderFailure(c.failure);
+        const LookupFailure& c = GetParam().failure;
+        ArrangeLookupFailure(c, kUdn);
         MakeUncServer(L"192.168.1.20");
         if (c.uncFolder != nullptr) {
             MakeUncServer(c.uncFolder);

@@ -19,6 +19,12 @@ inline const std::wstring kHardwareIdentityPath = kPlugInsPath + L"\\VEN_0F3D&DE
 inline const std::wstring kDeviceTypePath =
     kPlugInsPath + L"\\urn:zorva-example:device:NetworkAttachedStorage:KT2HX";
 
+// The name the registry data give the installed library: the design's, restated on purpose
+// as the oracle of the icon references and the verbs' command lines.
+inline const std::wstring kInstalledDllOracle = L"ZORVA_KT2HX_2_2_0.dll";
+inline const std::wstring kHardwareIdentityIcon = L"%SystemRoot%\\System32\\" + kInstalledDllOracle + L",-102";
+inline const std::wstring kDeviceTypeIcon = L"%SystemRoot%\\System32\\" + kInstalledDllOracle + L",-101";
+
 // The caption rows, read from the product's language list: the registration must write the
 // captions of the row the system language selects.
 struct CaptionRow {
@@ -83,7 +89,7 @@ inline RegTree ExpectedHardwareIdentityTree()
 {
     return RegTree{
         {L"", {}},
-        {L"DefaultIcon", {{L"", StringValue(L"%SystemRoot%\\System32\\ZORVA_KT2HX_2_2_0.dll,-102")}}},
+        {L"DefaultIcon", {{L"", StringValue(kHardwareIdentityIcon)}}},
         {L"shell", {}},
         {L"shell\\Open Media Player", {{L"MUIVerb", StringValue(L"@%SystemRoot%\\System32\\wmploc.dll,-29301")}}},
         {L"shell\\Open Media Player\\command",
@@ -97,7 +103,7 @@ struct ExpectedVerb {
     zorva::Verb verb;
     const wchar_t* entryPoint;
 
-    std::wstring Command() const { return L"rundll32.exe ZORVA_KT2HX_2_2_0.dll," + std::wstring(entryPoint) + L" %1"; }
+    std::wstring Command() const { return L"rundll32.exe " + kInstalledDllOracle + L"," + entryPoint + L" %1"; }
 };
 inline constexpr ExpectedVerb kExpectedVerbs[] = {
     {zorva::Verb::Open, L"ShellCommandOpen"},
@@ -110,7 +116,7 @@ inline RegTree ExpectedDeviceTypeTree(const CaptionRow& row)
 {
     RegTree tree{
         {L"", {}},
-        {L"DefaultIcon", {{L"", StringValue(L"%SystemRoot%\\System32\\ZORVA_KT2HX_2_2_0.dll,-101")}}},
+        {L"DefaultIcon", {{L"", StringValue(kDeviceTypeIcon)}}},
         {L"shell", {{L"", StringValue(row.Caption(kExpectedVerbs[0].verb))}}},
     };
     for (const ExpectedVerb& verb : kExpectedVerbs) {

@@ -17,15 +17,16 @@ constexpr DWORD kHangGuardMilliseconds = 60000;
 }
 
 // Wine's CreateProcessW fails now and then (about 1 in 500) with ERROR_INTERNAL_ERROR; a
-// second attempt succeeds.
-bool StartSuspended(const std::wstring& commandLine, PROCESS_INFORMATION& process)
+// second attempt succeeds. The standard handles in `startup`, if it names them, are
+// inherited.
+bool Start(const std::wstring& commandLine, const STARTUPINFOW& startup, DWORD flags, PROCESS_INFORMATION& process)
 {
+    const BOOL inherit = (startup.dwFlags & STARTF_USESTDHANDLES) != 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::wstring writable = commandLine;  // CreateProcessW may write into it
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                           &startup, &process)) {
+        STARTUPINFOW copy = startup;
+        if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, inherit, flags, nullptr, nullptr, &copy,
+                           &process)) {
             return true;
         }
         if (GetLastError() != ERROR_INTERNAL_ERROR) {
@@ -67,7 +68,9 @@ DWORD RunAndWait(const std::wstring& commandLine)
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
 
     PROCESS_INFORMATION process = {};
-    if (!StartSuspended(commandLine, process)) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (!Start(commandLine, startup, CREATE_SUSPENDED, process)) {
         Fail("CreateProcessW", GetLastError());
     }
     const zorva::UniqueHandle processHandle(process.hProcess);
@@ -93,6 +96,40 @@ DWORD RunAndWait(const std::wstring& commandLine)
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     return exitCode;
+}
+
+CapturedRun RunAndCapture(const std::wstring& commandLine, StandardError standardError)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    zorva::UniqueHandle readEnd;
+    zorva::UniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+        Fail("CreatePipe", GetLastError());
+    }
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = standardError == StandardError::Captured ? writeEnd.get() : GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!Start(commandLine, startup, 0, process)) {
+        Fail("CreateProcessW", GetLastError());
+    }
+    const zorva::UniqueHandle processHandle(process.hProcess);
+    const zorva::UniqueHandle threadHandle(process.hThread);
+    // Only the child holds the write end now: reading ends when it has exited.
+    writeEnd.reset();
+
+    CapturedRun run;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        run.output.append(buffer, read);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    return run;
 }
 
 void RunWithDeadline(const std::function<void()>& work, DWORD milliseconds, const std::string& what)

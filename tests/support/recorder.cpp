@@ -1,6 +1,7 @@
 // The recorder's table of functions, one row each from the library's table of platform
 // calls, and the hooks that record them.
 
+#include "common/failure_form.h"
 #include "support/recorder_printing.h"
 
 #include <objbase.h>
@@ -160,8 +161,7 @@ struct Hook {
     }
 };
 
-// How the table says a function fails.
-enum class Form { Status, Hresult, False, InvalidHandle, Never };
+using zorva::Form;
 
 // A row from the table's columns: failing a release still releases, failing an allocation from
 // then on fails every allocation. The signature is deduced: as a template argument, malloc's
@@ -184,7 +184,13 @@ Row MakeRow(R (*)(A...), const char* name, Form form, std::intptr_t error, Effec
 
 }  // namespace
 
-// The runtime's own imports (ZORVA_RUNTIME_IMPORT) cannot fail and are not recorded.
+// Every row's form against its function's return type. The runtime's own imports
+// (ZORVA_RUNTIME_IMPORT) cannot fail and are not recorded.
+#define ZORVA_CALL(dll, function, form, error, effect, resource) ZORVA_CHECK_FAILURE_FORM(::function, form, Imported);
+#define ZORVA_DELAYED_CALL(dll, function, form, error, effect, resource) \
+    ZORVA_CHECK_FAILURE_FORM(::function, form, DelayLoaded);
+#include "common/platform_calls.inc"
+
 #define ZORVA_WIDE(text) L##text
 #define ZORVA_CALL(dll, function, form, error, effect, resource) \
     MakeRow<&::function>(&::function, #function, Form::form, error, Effect::effect, resource, nullptr),

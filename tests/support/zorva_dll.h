@@ -3,6 +3,7 @@
 // The installed co-installer DLL, loaded the way SetupAPI finds it: by its file name from
 // System32, where the test fixture has copied it.
 
+#include "common/product.h"
 #include "console/owners.h"
 
 #include <windows.h>
@@ -20,14 +21,14 @@ inline constexpr DWORD kDiFlagsExFinishInstallAction = 0x00000008;
 
 using CoInstallerEntry = DWORD(CALLBACK*)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA, PCOINSTALLER_CONTEXT_DATA);
 
-inline constexpr wchar_t kInstalledDllName[] = L"ZORVA_KT2HX_2_2_0.dll";
+inline constexpr wchar_t kInstalledDllName[] = ZORVA_INSTALLED_DLL;
 
 class ZorvaDll {
 public:
     ZorvaDll() : module_(LoadLibraryW(kInstalledDllName))
     {
         if (!module_) {
-            throw std::runtime_error("LoadLibraryW(ZORVA_KT2HX_2_2_0.dll) failed: " +
+            throw std::runtime_error("LoadLibraryW(" ZORVA_INSTALLED_NAME ") failed: " +
                                      std::to_string(GetLastError()));
         }
     }

@@ -7,6 +7,9 @@
 // own.
 
 #include "coinstaller/test_device.h"
+#include "common/failure_form.h"
+#include "shellverbs/verbs.h"
+#include "support/case_name.h"
 #include "support/delay_imports.h"
 #include "support/plugin_trees.h"
 #include "support/processes.h"
@@ -29,6 +32,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -398,7 +402,22 @@ Sweep VerbSweep(const char* entry, const char* action, std::vector<std::string> 
                  std::move(loads)};
 }
 
-class VerbSweeps : public testing::Test {
+// Each verb's call that acts, and the DLLs it loads: the device lookup's, and its action's.
+Sweep VerbSweep(const zorva::VerbName& verb)
+{
+    const std::vector<std::string> lookup = {"\"oleaut32.dll\"", "\"ole32.dll\"", "\"winhttp.dll\""};
+    switch (verb.verb) {
+    case zorva::Verb::Open:
+        return VerbSweep(verb.entryPoint, "ShellExecuteExW", {lookup[0], lookup[1], lookup[2], "\"shell32.dll\""});
+    case zorva::Verb::Mount:
+        return VerbSweep(verb.entryPoint, "WNetUseConnectionW", {lookup[0], lookup[1], lookup[2], "\"mpr.dll\""});
+    case zorva::Verb::Download:
+        return VerbSweep(verb.entryPoint, "ShellExecuteExW", {"\"shell32.dll\""});
+    }
+    throw std::invalid_argument(verb.name);
+}
+
+class VerbSweeps : public testing::TestWithParam<zorva::VerbName> {
 protected:
     void SetUp() override
     {
@@ -407,28 +426,18 @@ protected:
     }
 };
 
-TEST_F(VerbSweeps, Open)
+TEST_P(VerbSweeps, EveryFailurePath)
 {
-    RunSweep("Open", VerbSweep("ShellCommandOpen", "ShellExecuteExW",
-                               {"\"oleaut32.dll\"", "\"ole32.dll\"", "\"winhttp.dll\"", "\"shell32.dll\""}));
+    RunSweep(GetParam().name, VerbSweep(GetParam()));
 }
 
-TEST_F(VerbSweeps, Mount)
-{
-    RunSweep("Mount", VerbSweep("ShellCommandMount", "WNetUseConnectionW",
-                                {"\"oleaut32.dll\"", "\"ole32.dll\"", "\"winhttp.dll\"", "\"mpr.dll\""}));
-}
-
-TEST_F(VerbSweeps, Download)
-{
-    RunSweep("Download", VerbSweep("ShellCommandInstall", "ShellExecuteExW", {"\"shell32.dll\""}));
-}
+INSTANTIATE_TEST_SUITE_P(Verbs, VerbSweeps, testing::ValuesIn(zorva::kVerbNames), zorva_test::CaseName());
 
 // --- DLLs that cannot be loaded ---------------------------------------------------------
 
 // How each delay-loaded function reports failure, as the table of platform calls gives it,
 // and whether it returns anything at all.
-enum class Form { Status, Hresult, False, InvalidHandle, Never };
+using zorva::Form;
 struct DelayLoaded {
     Form form;
     bool returnsNothing;

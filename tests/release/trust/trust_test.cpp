@@ -5,6 +5,7 @@
 // a catalog with one byte of its signature changed must not pass.
 
 #include "console/owners.h"
+#include "product_names.h"
 #include "support/files.h"
 
 #include <windows.h>
@@ -31,7 +32,7 @@ const std::wstring kReleaseTest = WindowsPath(ZORVA_RELEASE_TEST_DIR);
 const std::wstring kSignedDriver = kReleaseTest + L"\\signed\\driver\\";
 const std::wstring kCatalog = kSignedDriver + L"zorva_kt2hx.cat";
 // This build's architecture's library; the foreign one is always the x64 library.
-const std::wstring kLibrary = kSignedDriver + L"" ZORVA_DLL_NAME;
+const std::wstring kLibrary = kSignedDriver + L"" ZORVA_MODULE_NAME;
 const std::wstring kInf = kSignedDriver + L"zorva_kt2hx.inf";
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
@@ -243,19 +244,19 @@ protected:
 TEST_F(ReleaseTrust, SignedLibraryVerifiesUnderTheAuthorityWithOrWithoutATimeStamp)
 {
     for (const wchar_t* release : {L"\\signed", L"\\stamped"}) {
-        const Verdict verdict = VerifyFileSignature(kReleaseTest + release + L"\\driver\\" ZORVA_DLL_NAME);
+        const Verdict verdict = VerifyFileSignature(kReleaseTest + release + L"\\driver\\" ZORVA_MODULE_NAME);
         EXPECT_TRUE(verdict.result == ERROR_SUCCESS && verdict.chainEndsAtTheAuthority) << release << ": " << verdict.result;
     }
 }
 
 TEST_F(ReleaseTrust, LibraryWithOneByteOfCodeChangedIsRefused)
 {
-    EXPECT_EQ(VerifyFileSignature(ChangedCopy(kLibrary, L"changed-" ZORVA_DLL_NAME)).result, TRUST_E_BAD_DIGEST);
+    EXPECT_EQ(VerifyFileSignature(ChangedCopy(kLibrary, L"changed-" ZORVA_MODULE_NAME)).result, TRUST_E_BAD_DIGEST);
 }
 
 TEST_F(ReleaseTrust, LibrarySignedUnderAnotherAuthorityDoesNotChainToIt)
 {
-    EXPECT_FALSE(VerifyFileSignature(kReleaseTest + L"\\foreign\\ZORVA_KT2HX-x64.dll").chainEndsAtTheAuthority);
+    EXPECT_FALSE(VerifyFileSignature(kReleaseTest + L"\\foreign\\" ZORVA_MODULE_NAME_X64).chainEndsAtTheAuthority);
 }
 
 // Wine decodes the certificate trust list but lists members only in the version-1 layout
