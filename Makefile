@@ -69,15 +69,15 @@ demo: configure
 	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_demo
 	@if [ "$$ZORVA_DEMO_ARCH" = arm64 ]; then \
 		cmake --build "$$ZORVA_BUILD/arm64" -j$(JOBS) --target zorva_demo && \
-		demo/run-demo.sh "$$ZORVA_BUILD/arm64" "$$ZORVA_DEMO_LANG"; \
-	else demo/run-demo.sh "$$ZORVA_BUILD" "$$ZORVA_DEMO_LANG"; fi
+		tools/demo/run-demo.sh "$$ZORVA_BUILD/arm64" "$$ZORVA_DEMO_LANG"; \
+	else tools/demo/run-demo.sh "$$ZORVA_BUILD" "$$ZORVA_DEMO_LANG"; fi
 
 # x64, then ARM64 under emulation (its figures labelled so, without goals).
 bench: configure
 	@cmake --build "$$ZORVA_BUILD" -j$(JOBS) --target zorva_bench
 	@cmake --build "$$ZORVA_BUILD/arm64" -j$(JOBS) --target zorva_bench
-	@bench/run-bench.sh "$$ZORVA_BUILD"
-	@bench/run-bench.sh "$$ZORVA_BUILD/arm64"
+	@tools/bench/run-bench.sh "$$ZORVA_BUILD"
+	@tools/bench/run-bench.sh "$$ZORVA_BUILD/arm64"
 
 # The signing settings reach the script through its environment; the password itself only
 # ever as the path of the file that holds it.

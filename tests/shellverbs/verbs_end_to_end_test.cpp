@@ -8,10 +8,10 @@
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
 #include "support/case_name.h"
-#include "support/plugin_trees.h"
+#include "prefix/plugin_trees.h"
 #include "support/registry_guard.h"
-#include "support/standins_control.h"
-#include "support/zorva_dll.h"
+#include "prefix/standins_control.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

@@ -6,14 +6,14 @@
 # stay, and the last unit is removed. Last, the package is signed with a throw-away
 # certificate and installed and removed once more, catalog included.
 #
-#   demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
+#   tools/demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
 #
 # Exits non-zero as soon as a step does not do what it should.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 language=${2:-de_DE}
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 # The locale tag whose captions the co-installer writes for a language: the first row of the
 # appliance's language list (localization/languages.inc, one "TAG;codes;countries;locale"
