@@ -130,10 +130,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Zorva Demo 
 openssl pkcs12 -export -inkey "$vendor/key.pem" -in "$vendor/cert.pem" \
     -passout "file:$vendor/pass.txt" -out "$vendor/vendor.p12"
 # The release takes every architecture's library from the x64 tree and the trees inside it.
-x64_tree=$build
-[ "$arch" = x64 ] || x64_tree=$(dirname "$build")
 SIGNING_CERT=$vendor/vendor.p12 SIGNING_PASS_FILE=$vendor/pass.txt \
-    "$root/package/release/release.sh" "$x64_tree" "$build/demo/release" 2>&1 | sed 's/^/    /'
+    "$root/package/release/release.sh" "$(setting x64_tree)" "$build/demo/release" 2>&1 | sed 's/^/    /'
 signed=$build/demo/release/driver
 # Removing the device left the unsigned library in System32; the signed one replaces it.
 rm -f "$prefix/drive_c/windows/system32/ZORVA_KT2HX_2_2_0.dll"
