@@ -1,12 +1,9 @@
 # Delay-import libraries, made with dlltool from the few functions the library takes from
 # each system DLL. A DLL linked against one is loaded only when one of those functions is
-# first called; until then it costs the process nothing. binutils' dlltool writes a
-# delay-import library for GNU ld; llvm-dlltool writes a plain import library, and lld makes
-# the delay-load thunks itself for a DLL named with -delayload (the ARM64 build).
+# first called; until then it costs the process nothing. The toolchain file names the
+# dlltool (ZORVA_DLLTOOL); how it makes the library, and what the linker is told besides, is
+# the architecture's (zorva_delay_library, cmake/arch-*.cmake).
 
-if(NOT ZORVA_DLLTOOL)
-    set(ZORVA_DLLTOOL ${ZORVA_MINGW_PREFIX}-dlltool)
-endif()
 find_program(ZORVA_DLLTOOL_PATH ${ZORVA_DLLTOOL} REQUIRED)
 
 # zorva_delay_imports(<target> <table>): links <target> against a delay-import library for
@@ -40,12 +37,7 @@ function(zorva_delay_import target dll)
     file(CONFIGURE OUTPUT ${def} CONTENT "LIBRARY ${dll}.dll\nEXPORTS\n    ${exports}\n")
     # dlltool names the library's internal symbols after the output path: a relative one
     # keeps the build directory out of them.
-    if(ZORVA_ARCH STREQUAL "arm64")
-        set(dlltool_args -m arm64 -d delay-${dll}.def -l libdelay-${dll}.a)
-        target_link_options(${target} PRIVATE -Wl,-delayload=${dll}.dll)
-    else()
-        set(dlltool_args --input-def delay-${dll}.def --output-delaylib libdelay-${dll}.a)
-    endif()
+    zorva_delay_library(${target} ${dll} dlltool_args)
     add_custom_command(OUTPUT ${lib}
         COMMAND ${ZORVA_DLLTOOL_PATH} ${dlltool_args}
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}

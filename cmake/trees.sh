@@ -82,16 +82,16 @@ demo)
     # The release in the demo's last step holds both architectures' libraries.
     if [ "$ZORVA_DEMO_ARCH" = arm64 ]; then
         arm64 --target zorva_demo zorva_package
-        "$here/cache-use.sh" "$here/../demo/run-demo.sh" "$build/arm64" "$ZORVA_DEMO_LANG"
+        "$here/cache-use.sh" "$here/../tools/demo/run-demo.sh" "$build/arm64" "$ZORVA_DEMO_LANG"
     else
         arm64 --target zorva_package
-        "$here/../demo/run-demo.sh" "$build" "$ZORVA_DEMO_LANG"
+        "$here/../tools/demo/run-demo.sh" "$build" "$ZORVA_DEMO_LANG"
     fi
     ;;
 bench)
     # x64, then ARM64 under emulation (its figures labelled so, without goals).
     arm64 --target zorva_bench
-    "$here/../bench/run-bench.sh" "$build"
-    "$here/cache-use.sh" "$here/../bench/run-bench.sh" "$build/arm64"
+    "$here/../tools/bench/run-bench.sh" "$build"
+    "$here/cache-use.sh" "$here/../tools/bench/run-bench.sh" "$build/arm64"
     ;;
 esac

@@ -5,11 +5,11 @@
 
 #include "test_device.h"
 #include "support/case_name.h"
-#include "support/plugin_trees.h"
+#include "prefix/plugin_trees.h"
 #include "support/recorder.h"
 #include "support/registry_guard.h"
-#include "support/standins_control.h"
-#include "support/zorva_dll.h"
+#include "prefix/standins_control.h"
+#include "prefix/zorva_dll.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 #include "coinstaller/key_removal.h"
 #include "common/unique_resource.h"
 #include "support/case_name.h"
-#include "support/plugin_trees.h"
-#include "support/processes.h"
+#include "prefix/plugin_trees.h"
+#include "prefix/processes.h"
 #include "support/recorder.h"
 #include "support/registry_guard.h"
-#include "support/zorva_dll.h"
+#include "prefix/zorva_dll.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "console/owners.h"
 #include "support/registry_guard.h"
-#include "support/zorva_dll.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

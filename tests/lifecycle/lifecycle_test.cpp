@@ -11,11 +11,11 @@
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
 #include "support/files.h"
-#include "support/plugin_trees.h"
-#include "support/processes.h"
-#include "support/registry.h"
-#include "support/standins_control.h"
-#include "support/zorva_dll.h"
+#include "prefix/plugin_trees.h"
+#include "prefix/processes.h"
+#include "prefix/registry.h"
+#include "prefix/standins_control.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

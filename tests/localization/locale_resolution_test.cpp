@@ -6,10 +6,10 @@
 
 #include "console/owners.h"
 #include "support/case_name.h"
-#include "support/plugin_trees.h"
+#include "prefix/plugin_trees.h"
 #include "support/recorder.h"
 #include "support/registry_guard.h"
-#include "support/zorva_dll.h"
+#include "prefix/zorva_dll.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // verb captions of exactly that language.
 
 #include "console/owners.h"
-#include "support/plugin_trees.h"
+#include "prefix/plugin_trees.h"
 #include "support/registry_guard.h"
-#include "support/zorva_dll.h"
+#include "prefix/zorva_dll.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "support/delay_imports.h"
 #include "support/files.h"
 #include "support/recorder.h"
-#include "support/zorva_dll.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

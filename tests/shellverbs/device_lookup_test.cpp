@@ -1,6 +1,6 @@
 // The device lookup of the verbs, called directly in this process: the UDN cut out of a
 // verb's tail, the host found through the UPnP device finder (the stand-in of
-// tests/standins, registered in the prefix as the system's class), and the UNC server name
+// tools/standins, registered in the prefix as the system's class), and the UNC server name
 // made from a URL host.
 
 #include "common/com_owners.h"
@@ -9,7 +9,7 @@
 #include "shellverbs/host_names.h"
 #include "support/case_name.h"
 #include "support/lookup_failures.h"
-#include "support/standins_control.h"
+#include "prefix/standins_control.h"
 
 #include <windows.h>
 

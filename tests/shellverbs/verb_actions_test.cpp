@@ -6,10 +6,10 @@
 #include "common/com_owners.h"
 #include "shellverbs/verb_actions.h"
 #include "support/case_name.h"
-#include "support/processes.h"
+#include "prefix/processes.h"
 #include "support/recorder.h"
-#include "support/standins_control.h"
-#include "support/zorva_dll.h"
+#include "prefix/standins_control.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

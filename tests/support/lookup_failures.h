@@ -3,7 +3,7 @@
 // The ways a verb's device lookup can fail, for the lookup called directly and for the
 // verbs run end to end: a finder failure, or a description URL without a usable host.
 
-#include "support/standins_control.h"
+#include "prefix/standins_control.h"
 
 #include <optional>
 #include <string>

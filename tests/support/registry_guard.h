@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/registry.h"
+#include "prefix/registry.h"
 
 #include <gtest/gtest.h>
 

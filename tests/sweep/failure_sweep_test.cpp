@@ -11,12 +11,12 @@
 #include "shellverbs/verbs.h"
 #include "support/case_name.h"
 #include "support/delay_imports.h"
-#include "support/plugin_trees.h"
-#include "support/processes.h"
+#include "prefix/plugin_trees.h"
+#include "prefix/processes.h"
 #include "support/recorder.h"
 #include "support/registry_guard.h"
-#include "support/standins_control.h"
-#include "support/zorva_dll.h"
+#include "prefix/standins_control.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

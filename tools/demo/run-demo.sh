@@ -6,14 +6,14 @@
 # stay, and the last unit is removed. Last, the package is signed with a throw-away
 # certificate and installed and removed once more, catalog included.
 #
-#   demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
+#   tools/demo/run-demo.sh BUILD_DIR [LANGUAGE]     LANGUAGE: a locale such as ja_JP (default de_DE)
 #
 # Exits non-zero as soon as a step does not do what it should.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 language=${2:-de_DE}
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 # The locale tag whose captions the co-installer writes for a language: the first row of the
 # appliance's language list (localization/languages.inc, one "TAG;codes;countries;locale"
@@ -133,10 +133,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Zorva Demo 
 openssl pkcs12 -export -inkey "$vendor/key.pem" -in "$vendor/cert.pem" \
     -passout "file:$vendor/pass.txt" -out "$vendor/vendor.p12"
 # The release takes every architecture's library from the x64 tree and the trees inside it.
-x64_tree=$build
-[ "$arch" = x64 ] || x64_tree=$(dirname "$build")
 SIGNING_CERT=$vendor/vendor.p12 SIGNING_PASS_FILE=$vendor/pass.txt \
-    "$root/package/release/release.py" "$x64_tree" "$build/demo/release" 2>&1 | sed 's/^/    /'
+    "$root/package/release/release.py" "$(setting x64_tree)" "$build/demo/release" 2>&1 | sed 's/^/    /'
 signed=$build/demo/release/driver
 # Removing the device left the unsigned library in System32; the signed one replaces it.
 rm -f "$system32_library"

@@ -18,11 +18,11 @@
 #include "console/console_text.h"
 #include "console/owners.h"
 #include "shellverbs/verbs.h"
-#include "support/plugin_trees.h"
-#include "support/processes.h"
-#include "support/registry.h"
-#include "support/standins_control.h"
-#include "support/zorva_dll.h"
+#include "prefix/plugin_trees.h"
+#include "prefix/processes.h"
+#include "prefix/registry.h"
+#include "prefix/standins_control.h"
+#include "prefix/zorva_dll.h"
 
 #include <windows.h>
 

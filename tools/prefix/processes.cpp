@@ -1,4 +1,4 @@
-#include "support/processes.h"
+#include "prefix/processes.h"
 
 #include "common/unique_resource.h"
 

@@ -12,9 +12,9 @@
 #include "demo/appliance.h"
 #include "demo/network_folder.h"
 #include "shellverbs/verbs.h"
-#include "support/plugin_trees.h"
-#include "support/registry.h"
-#include "support/standins_control.h"
+#include "prefix/plugin_trees.h"
+#include "prefix/registry.h"
+#include "prefix/standins_control.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 // The verb captions alone come from the product's language list, held to a few known rows.
 
 #include "shellverbs/verbs.h"
-#include "support/registry.h"
+#include "prefix/registry.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-// Steers the stand-ins of tests/standins from a test program and reads back what they saw.
+// Steers the stand-ins of tools/standins from a test program and reads back what they saw.
 // The stand-ins may run in other processes (rundll32 and what the shell starts from it);
 // everything goes through the prefix's registry, below HKLM\Software\ZorvaTest.
 

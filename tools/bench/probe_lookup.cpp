@@ -1,7 +1,7 @@
 #include "probe.h"
 
 #include "common/com_owners.h"
-#include "tests/standins/upnp_interfaces.h"
+#include "standins/upnp_interfaces.h"
 
 #include <winhttp.h>
 

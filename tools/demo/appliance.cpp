@@ -1,7 +1,7 @@
 #include "demo/appliance.h"
 
 #include "console/owners.h"
-#include "support/standins_control.h"
+#include "prefix/standins_control.h"
 
 #include <windows.h>
 

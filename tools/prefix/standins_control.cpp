@@ -1,8 +1,8 @@
-#include "support/standins_control.h"
+#include "prefix/standins_control.h"
 
 #include "standins/standin_keys.h"
 #include "standins/standin_registry.h"
-#include "support/registry.h"
+#include "prefix/registry.h"
 
 #include <algorithm>
 #include <map>

@@ -3,7 +3,7 @@
 # suite's (the library in System32, the stand-ins, a long-lived process that keeps Wine's
 # desktop alive) plus the small DLLs the library is compared with.
 #
-#   bench/run-bench.sh BUILD_DIR
+#   tools/bench/run-bench.sh BUILD_DIR
 #
 # Prints one table and writes the same figures to BUILD_DIR/bench/results.csv. The ARM64
 # build tree runs in arm64 Wine under qemu-user: its figures are the emulator's, labelled
@@ -11,7 +11,7 @@
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 setting() { sed -n "s/^$1=//p" "$build/bench/settings"; }
 prefix=$(setting prefix)
 mapfile -t prefix_args <"$build/bench/prefix-args"

@@ -1,4 +1,4 @@
-#include "support/registry.h"
+#include "prefix/registry.h"
 
 #include "common/unique_resource.h"
 

@@ -1,8 +1,8 @@
 #include "demo/network_folder.h"
 
 #include "common/unique_resource.h"
-#include "support/processes.h"
-#include "support/registry.h"
+#include "prefix/processes.h"
+#include "prefix/registry.h"
 
 #include <windows.h>
 
