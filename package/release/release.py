@@ -47,6 +47,7 @@ import calendar
 import errno
 import fcntl
 import hashlib
+import json
 import os
 import re
 import secrets
@@ -101,17 +102,23 @@ def tree_of(build_dir, arch):
     return build_dir if arch == "x64" else os.path.join(build_dir, arch)
 
 
+def module_of(build_dir, arch):
+    """The library's file name for ARCH, as the build defines it (product-names.json)."""
+    with open(os.path.join(build_dir, "product-names.json"), encoding="utf-8") as names:
+        return json.load(names)["modules"][arch]
+
+
 def library_of(build_dir, arch):
-    return os.path.join(tree_of(build_dir, arch), "package", "driver", f"ZORVA_KT2HX-{arch}.dll")
+    return os.path.join(tree_of(build_dir, arch), "package", "driver", module_of(build_dir, arch))
 
 
 def link_record_of(build_dir, arch):
     """The linker's account of the library's link, which names what the toolchain linked
     into it: lld's verbose report where there is one, else GNU ld's map."""
-    report = os.path.join(tree_of(build_dir, arch), f"ZORVA_KT2HX-{arch}.link-report")
-    if os.path.isfile(report):
-        return report
-    return os.path.join(tree_of(build_dir, arch), f"ZORVA_KT2HX-{arch}.map")
+    stem = os.path.join(tree_of(build_dir, arch), os.path.splitext(module_of(build_dir, arch))[0])
+    if os.path.isfile(stem + ".link-report"):
+        return stem + ".link-report"
+    return stem + ".map"
 
 
 def readable_file(path):
@@ -507,7 +514,7 @@ def make_release(run, signer):
     build_dir, stage = run.build_dir, run.stage
     driver = os.path.join(stage, "driver")
     shutil.copyfile(os.path.join(build_dir, "package", "driver", INF), os.path.join(driver, INF))
-    libraries = [os.path.join(driver, f"ZORVA_KT2HX-{arch}.dll") for arch in ARCHITECTURES]
+    libraries = [os.path.join(driver, module_of(build_dir, arch)) for arch in ARCHITECTURES]
     if signer:
         signer.prepare()
         for arch, library in zip(ARCHITECTURES, libraries):
