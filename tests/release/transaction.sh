@@ -147,7 +147,7 @@ odd_paths() {
     rm -rf "$t/odd"
     mkdir -p "$odd/build x/package/driver" "$odd/build x/arm64/package/driver" "$t/odd/bin"
     cp "$build_dll" "$binary_dir/package/driver/$inf" "$odd/build x/package/driver/"
-    cp "$binary_dir/ZORVA_KT2HX-x64.map" "$odd/build x/"
+    cp "$binary_dir/ZORVA_KT2HX-x64.map" "$binary_dir/product-names.json" "$odd/build x/"
     cp "$build_arm64_dll" "$odd/build x/arm64/package/driver/"
     # lld's report names the build's own delay-import libraries, which the bill of materials
     # looks into for the DLLs they import.
